@@ -12,8 +12,6 @@
 #include "platform/Text.h"
 #include "platform/Time.h"
 
-
-
 namespace {
 
 std::mutex g_mutex;
@@ -23,23 +21,27 @@ FILE* g_file = nullptr;
 bool g_ownFile = false;
 
 void ConfigureLocked() {
-  if (g_ownFile && g_file) std::fclose(g_file);
+  if (g_ownFile && g_file)
+    std::fclose(g_file);
   g_file = nullptr;
   g_ownFile = false;
   g_level = 6;
   const char* env = std::getenv("TELVANE_TRACE");
-  if (!env || !*env) return;
+  if (!env || !*env)
+    return;
   std::string spec(env);
   std::string levelText = spec.substr(0, spec.find(':'));
   int level = std::atoi(levelText.c_str());
-  if (level < 0 || level > 5) return;
+  if (level < 0 || level > 5)
+    return;
   if (auto colon = spec.find(':'); colon != std::string::npos && colon + 1 < spec.size()) {
     g_file = std::fopen(spec.substr(colon + 1).c_str(), "a");
     g_ownFile = g_file != nullptr;
   } else {
     g_file = stderr;
   }
-  if (g_file) g_level = level;
+  if (g_file)
+    g_level = level;
 }
 
 void EnsureConfigured() {
@@ -63,17 +65,17 @@ void TraceConfigure() {
 }
 
 void Trace(int level, const char* format, ...) {
-  if (!TraceEnabled(level)) return;
+  if (!TraceEnabled(level))
+    return;
   va_list args;
   va_start(args, format);
   std::string text = platform::VFormat(format, args);
   va_end(args);
   platform::SYSTEMTIME now = platform::MsToSystemTime(platform::Clock::HostLocalNowMs());
   std::lock_guard lock(g_mutex);
-  if (!g_file) return;
+  if (!g_file)
+    return;
   std::fprintf(g_file, "%02u:%02u:%02u.%03u [%d] %d %s\n", now.wHour, now.wMinute, now.wSecond,
                now.wMilliseconds, static_cast<int>(gettid()), level, text.c_str());
   std::fflush(g_file);
 }
-
-

@@ -10,10 +10,14 @@
 // Levels: 0 trace, 1 debug, 2 info, 3 warning, 4 error, 5 fatal. Thread-safe.
 #pragma once
 
-
-
-enum TraceLevel { TRACE_TRACE = 0, TRACE_DEBUG = 1, TRACE_INFO = 2, TRACE_WARNING = 3,
-                  TRACE_ERROR = 4, TRACE_FATAL = 5 };
+enum TraceLevel {
+  TRACE_TRACE = 0,
+  TRACE_DEBUG = 1,
+  TRACE_INFO = 2,
+  TRACE_WARNING = 3,
+  TRACE_ERROR = 4,
+  TRACE_FATAL = 5
+};
 
 void Trace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -22,5 +26,3 @@ bool TraceEnabled(int level);
 
 // Re-reads TELVANE_TRACE (for tests that switch the channel on or off).
 void TraceConfigure();
-
-

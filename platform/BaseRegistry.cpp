@@ -61,7 +61,8 @@ std::int64_t EnsureKey(Store& store, HKEY root, const std::string& keyPath) {
   {
     auto st = store.Prepare("SELECT id FROM reg_keys WHERE root=? AND path=''");
     st.Bind(1, static_cast<std::int64_t>(root));
-    if (st.Step()) id = st.Int(0);
+    if (st.Step())
+      id = st.Int(0);
   }
   if (!id) {
     store.Prepare("INSERT INTO reg_keys(root,parent,name,path) VALUES(?,0,'','')")
@@ -88,13 +89,15 @@ std::int64_t EnsureKey(Store& store, HKEY root, const std::string& keyPath) {
   };
   for (char c : keyPath) {
     if (c == '\\') {
-      if (!part.empty()) step(part);
+      if (!part.empty())
+        step(part);
       part.clear();
     } else {
       part.push_back(c);
     }
   }
-  if (!part.empty()) step(part);
+  if (!part.empty())
+    step(part);
   return id;
 }
 
@@ -105,8 +108,10 @@ void WriteBaseRegistry(Store& store) {
   EnsureKey(store, HKEY_CURRENT_USER, "");
   for (const auto& v : kBaseValues) {
     std::int64_t key = EnsureKey(store, v.root, v.key);
-    if (std::string(v.name).empty()) continue;  // the entry only creates the key
-    auto st = store.Prepare("INSERT OR REPLACE INTO reg_values(key_id,name,type,data) VALUES(?,?,?,?)");
+    if (std::string(v.name).empty())
+      continue;  // the entry only creates the key
+    auto st =
+        store.Prepare("INSERT OR REPLACE INTO reg_values(key_id,name,type,data) VALUES(?,?,?,?)");
     st.Bind(1, key).Bind(2, v.name);
     if (std::holds_alternative<DWORD>(v.value)) {
       st.Bind(3, static_cast<std::int64_t>(REG_DWORD))

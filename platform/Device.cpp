@@ -4,10 +4,10 @@
 #include <mutex>
 
 #include "platform/BaseRegistry.h"
-#include "platform/Time.h"
 #include "platform/Endpoint.h"
 #include "platform/MsgQueue.h"
 #include "platform/Registry.h"
+#include "platform/Time.h"
 #include "platform/Window.h"
 
 namespace platform {
@@ -67,7 +67,8 @@ std::vector<std::string> PathParts(std::string_view path) {
   std::vector<std::string> parts;
   std::string cur;
   auto flush = [&] {
-    if (!cur.empty() && cur != "." && cur != "..") parts.push_back(cur);
+    if (!cur.empty() && cur != "." && cur != "..")
+      parts.push_back(cur);
     cur.clear();
   };
   for (char c : path) {
@@ -84,7 +85,8 @@ std::vector<std::string> PathParts(std::string_view path) {
 }  // namespace
 
 std::filesystem::path Device::DefaultFolder() {
-  if (const char* dev = std::getenv("TELVANE_DEVICE"); dev && *dev) return dev;
+  if (const char* dev = std::getenv("TELVANE_DEVICE"); dev && *dev)
+    return dev;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
     return std::filesystem::path(xdg) / "telvane" / "device";
   }
@@ -115,8 +117,7 @@ void Device::CreateSchema() {
       store_->SetMeta("created", FormatSystemTime(MsToSystemTime(Clock::HostLocalNowMs())));
       WriteBaseRegistry(*store_);
     } else if (std::stoi(*version) > kSchemaVersion) {
-      throw StoreError("the device store was written by a newer version (schema " + *version +
-                       ")");
+      throw StoreError("the device store was written by a newer version (schema " + *version + ")");
     }
   });
 }
@@ -135,12 +136,15 @@ Device& Device::Open(const std::filesystem::path& folder) {
 Device& Device::OpenDefault() {
   {
     std::lock_guard lock(g_deviceMutex);
-    if (g_device) return *g_device;
+    if (g_device)
+      return *g_device;
   }
   return Open(DefaultFolder());
 }
 
-Device* Device::Current() { return g_device.get(); }
+Device* Device::Current() {
+  return g_device.get();
+}
 
 void Device::Close() {
   std::lock_guard lock(g_deviceMutex);
@@ -149,11 +153,14 @@ void Device::Close() {
   ResetLocalWatches();
 }
 
-std::filesystem::path Device::ProgramFolder() const { return HostPath("\\Program Files\\Telvane"); }
+std::filesystem::path Device::ProgramFolder() const {
+  return HostPath("\\Program Files\\Telvane");
+}
 
 std::filesystem::path Device::HostPath(std::string_view devicePath) const {
   std::filesystem::path p = FsRoot();
-  for (const auto& part : PathParts(devicePath)) p /= part;
+  for (const auto& part : PathParts(devicePath))
+    p /= part;
   return p;
 }
 
@@ -161,12 +168,15 @@ std::optional<std::string> Device::DevicePath(const std::filesystem::path& hostP
   auto root = std::filesystem::weakly_canonical(FsRoot());
   auto p = std::filesystem::weakly_canonical(std::filesystem::absolute(hostPath));
   auto rel = p.lexically_relative(root);
-  if (rel.empty()) return std::nullopt;
+  if (rel.empty())
+    return std::nullopt;
   std::string out;
   for (const auto& part : rel) {
     std::string s = part.string();
-    if (s == "..") return std::nullopt;
-    if (s == ".") continue;
+    if (s == "..")
+      return std::nullopt;
+    if (s == ".")
+      continue;
     out += "\\" + s;
   }
   return out.empty() ? std::string("\\") : out;
@@ -181,19 +191,22 @@ void Device::SetClockOffsetMs(std::int64_t offsetMs) {
   store_->SetMeta("clock_offset_ms", std::to_string(offsetMs));
   // Whoever waits for device time must look at the clock again.
   int runner = endpoint_->FindRole("runner");
-  if (runner) endpoint_->Send(runner, PacketKind::kWakeRunner, {});
+  if (runner)
+    endpoint_->Send(runner, PacketKind::kWakeRunner, {});
 }
 
 std::optional<std::string> Device::GetState(const std::string& name) {
   auto st = store_->Prepare("SELECT value FROM hardware WHERE name=?");
   st.Bind(1, name);
-  if (!st.Step()) return std::nullopt;
+  if (!st.Step())
+    return std::nullopt;
   return st.Text(0);
 }
 
 std::int64_t Device::GetStateInt(const std::string& name, std::int64_t absent) {
   auto v = GetState(name);
-  if (!v) return absent;
+  if (!v)
+    return absent;
   try {
     return std::stoll(*v);
   } catch (const std::exception&) {
@@ -218,7 +231,8 @@ void Device::SetStateInt(const std::string& name, std::int64_t value) {
 std::vector<std::pair<std::string, std::string>> Device::AllState() {
   std::vector<std::pair<std::string, std::string>> out;
   auto st = store_->Prepare("SELECT name, value FROM hardware ORDER BY name");
-  while (st.Step()) out.emplace_back(st.Text(0), st.Text(1));
+  while (st.Step())
+    out.emplace_back(st.Text(0), st.Text(1));
   return out;
 }
 
@@ -237,10 +251,11 @@ std::int64_t Device::AddActivity(const std::string& kind, const std::string& det
 
 std::vector<Device::Activity> Device::Activities(const std::string& kind) {
   std::vector<Activity> out;
-  auto st = store_->Prepare(
-      "SELECT id,time,kind,detail FROM activity WHERE ?='' OR kind=? ORDER BY id");
+  auto st =
+      store_->Prepare("SELECT id,time,kind,detail FROM activity WHERE ?='' OR kind=? ORDER BY id");
   st.Bind(1, kind).Bind(2, kind);
-  while (st.Step()) out.push_back({st.Int(0), st.Text(1), st.Text(2), st.Text(3)});
+  while (st.Step())
+    out.push_back({st.Int(0), st.Text(1), st.Text(2), st.Text(3)});
   return out;
 }
 

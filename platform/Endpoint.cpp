@@ -32,7 +32,8 @@ sockaddr_un MakeAddress(const std::string& name, socklen_t* len) {
 Endpoint::Endpoint(Device& device) : device_(device), pid_(static_cast<int>(getpid())) {
   address_ = AddressFor(pid_);
   fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) throw StoreError("cannot create the process endpoint socket");
+  if (fd_ < 0)
+    throw StoreError("cannot create the process endpoint socket");
   socklen_t len;
   sockaddr_un addr = MakeAddress(address_, &len);
   if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
@@ -60,7 +61,8 @@ Endpoint::Endpoint(Device& device) : device_(device), pid_(static_cast<int>(getp
 
 Endpoint::~Endpoint() {
   Send(pid_, PacketKind::kQuit, {});
-  if (thread_.joinable()) thread_.join();
+  if (thread_.joinable())
+    thread_.join();
   try {
     Prune(device_, pid_);
   } catch (const StoreError&) {
@@ -89,8 +91,10 @@ bool Endpoint::Send(int pid, PacketKind kind, const std::vector<std::uint8_t>& p
   for (int attempt = 0; attempt < 3; ++attempt) {
     ssize_t n = sendto(fd_, packet.data(), packet.size(), MSG_NOSIGNAL,
                        reinterpret_cast<sockaddr*>(&addr), len);
-    if (n == static_cast<ssize_t>(packet.size())) return true;
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == ENOBUFS)) continue;
+    if (n == static_cast<ssize_t>(packet.size()))
+      return true;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == ENOBUFS))
+      continue;
     break;
   }
   if (errno == ECONNREFUSED || errno == ENOENT) {
@@ -107,46 +111,60 @@ void Endpoint::Run() {
   for (;;) {
     ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       return;
     }
-    if (n < 4) continue;
+    if (n < 4)
+      continue;
     std::uint32_t k;
     std::memcpy(&k, buf.data(), 4);
     auto kind = static_cast<PacketKind>(k);
-    if (kind == PacketKind::kQuit) return;
+    if (kind == PacketKind::kQuit)
+      return;
     std::vector<std::uint8_t> payload(buf.begin() + 4, buf.begin() + n);
     Handler handler;
     {
       std::lock_guard lock(handlersMutex_);
       auto it = handlers_.find(kind);
-      if (it != handlers_.end()) handler = it->second;
+      if (it != handlers_.end())
+        handler = it->second;
     }
-    if (handler) handler(payload);
+    if (handler)
+      handler(payload);
   }
 }
 
 void Endpoint::SetRole(const std::string& role) {
-  device_.store().Prepare("UPDATE endpoints SET role=? WHERE pid=?").Bind(1, role).Bind(2, pid_).Run();
+  device_.store()
+      .Prepare("UPDATE endpoints SET role=? WHERE pid=?")
+      .Bind(1, role)
+      .Bind(2, pid_)
+      .Run();
 }
 
 int Endpoint::FindRole(const std::string& role) {
   std::vector<int> pids;
   {
-    auto st = device_.store().Prepare("SELECT pid FROM endpoints WHERE role=? ORDER BY started DESC");
+    auto st =
+        device_.store().Prepare("SELECT pid FROM endpoints WHERE role=? ORDER BY started DESC");
     st.Bind(1, role);
-    while (st.Step()) pids.push_back(static_cast<int>(st.Int(0)));
+    while (st.Step())
+      pids.push_back(static_cast<int>(st.Int(0)));
   }
   for (int pid : pids) {
-    if (ProcessAlive(pid)) return pid;
+    if (ProcessAlive(pid))
+      return pid;
     Prune(device_, pid);
   }
   return 0;
 }
 
 bool Endpoint::ProcessAlive(int pid) {
-  if (pid <= 0) return false;
-  if (kill(pid, 0) == 0) return true;
+  if (pid <= 0)
+    return false;
+  if (kill(pid, 0) == 0)
+    return true;
   return errno == EPERM;
 }
 
@@ -163,13 +181,16 @@ void Endpoint::PruneDead(Device& device) {
   std::vector<int> dead;
   {
     auto st = device.store().Prepare(
-        "SELECT pid FROM endpoints UNION SELECT pid FROM windows UNION SELECT pid FROM reg_watches");
+        "SELECT pid FROM endpoints UNION SELECT pid FROM windows UNION SELECT pid FROM "
+        "reg_watches");
     while (st.Step()) {
       int pid = static_cast<int>(st.Int(0));
-      if (!ProcessAlive(pid)) dead.push_back(pid);
+      if (!ProcessAlive(pid))
+        dead.push_back(pid);
     }
   }
-  for (int pid : dead) Prune(device, pid);
+  for (int pid : dead)
+    Prune(device, pid);
 }
 
 }  // namespace platform

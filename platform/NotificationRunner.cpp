@@ -19,7 +19,9 @@ namespace {
 // How long the runner sleeps at most before it looks at the database again, even unwoken.
 constexpr std::int64_t kMaxSleepMs = 60000;
 
-std::filesystem::path LockFile(Device& device) { return device.Folder() / "runner.lock"; }
+std::filesystem::path LockFile(Device& device) {
+  return device.Folder() / "runner.lock";
+}
 
 }  // namespace
 
@@ -27,19 +29,22 @@ NotificationRunner::NotificationRunner(Launcher launcher) : launcher_(std::move(
   if (!launcher_) {
     launcher_ = [](const std::string& app, const std::string& args) {
       std::vector<std::string> argv;
-      if (!args.empty()) argv.push_back(args);
+      if (!args.empty())
+        argv.push_back(args);
       return SpawnDetached(app, argv);
     };
   }
 }
 
 NotificationRunner::~NotificationRunner() {
-  if (lockFd_ >= 0) close(lockFd_);
+  if (lockFd_ >= 0)
+    close(lockFd_);
 }
 
 int NotificationRunner::RunDue(std::int64_t nowMs) {
   Device* dev = Device::Current();
-  if (!dev) return 0;
+  if (!dev)
+    return 0;
   Store& store = dev->store();
   int started = 0;
   for (;;) {
@@ -52,7 +57,8 @@ int NotificationRunner::RunDue(std::int64_t nowMs) {
             "SELECT handle, app, args FROM notifications WHERE due_ms<=? "
             "ORDER BY due_ms, handle LIMIT 1");
         st.Bind(1, nowMs);
-        if (!st.Step()) return;
+        if (!st.Step())
+          return;
         handle = st.Int(0);
         app = st.Text(1);
         args = st.Text(2);
@@ -60,8 +66,10 @@ int NotificationRunner::RunDue(std::int64_t nowMs) {
       store.Prepare("DELETE FROM notifications WHERE handle=?").Bind(1, handle).Run();
       claimed = store.Changes() == 1;
     });
-    if (!claimed) break;
-    if (launcher_(app, args)) ++started;
+    if (!claimed)
+      break;
+    if (launcher_(app, args))
+      ++started;
     dev->AddActivity("notification", app + (args.empty() ? "" : " " + args));
   }
   return started;
@@ -69,7 +77,8 @@ int NotificationRunner::RunDue(std::int64_t nowMs) {
 
 bool NotificationRunner::IsServing(Device& device) {
   int fd = open(LockFile(device).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0)
+    return false;
   bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
   close(fd);
   return held;
@@ -77,16 +86,19 @@ bool NotificationRunner::IsServing(Device& device) {
 
 bool NotificationRunner::Serve(bool once) {
   Device* dev = Device::Current();
-  if (!dev) return false;
+  if (!dev)
+    return false;
   if (!once) {
     lockFd_ = open(LockFile(*dev).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd_ < 0 || flock(lockFd_, LOCK_EX | LOCK_NB) != 0) return false;
+    if (lockFd_ < 0 || flock(lockFd_, LOCK_EX | LOCK_NB) != 0)
+      return false;
     dev->endpoint().SetHandler(PacketKind::kWakeRunner, [this](const auto&) { Wake(); });
     dev->endpoint().SetRole("runner");
   }
   for (;;) {
     RunDue(Clock::LocalNowMs());
-    if (once) return true;
+    if (once)
+      return true;
     std::int64_t sleepMs = kMaxSleepMs;
     {
       auto st = dev->store().Prepare("SELECT MIN(due_ms) FROM notifications");
@@ -97,7 +109,8 @@ bool NotificationRunner::Serve(bool once) {
     std::unique_lock lock(mutex_);
     wake_.wait_for(lock, std::chrono::milliseconds(sleepMs), [&] { return woken_ || stop_; });
     woken_ = false;
-    if (stop_) return true;
+    if (stop_)
+      return true;
   }
 }
 

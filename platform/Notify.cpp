@@ -20,9 +20,10 @@ HNOTIFY CeSetUserNotificationEx(HNOTIFY replace, const CE_NOTIFICATION_TRIGGER& 
             .Bind(1, static_cast<std::int64_t>(replace))
             .Run();
       }
-      store.Prepare(
-               "INSERT INTO notifications(app,args,due,due_ms,created) "
-               "VALUES(?,?,?,?,datetime('now'))")
+      store
+          .Prepare(
+              "INSERT INTO notifications(app,args,due,due_ms,created) "
+              "VALUES(?,?,?,?,datetime('now'))")
           .Bind(1, trigger.lpszApplication)
           .Bind(2, trigger.lpszArguments)
           .Bind(3, FormatSystemTime(trigger.stStartTime))
@@ -39,7 +40,8 @@ HNOTIFY CeSetUserNotificationEx(HNOTIFY replace, const CE_NOTIFICATION_TRIGGER& 
 
 BOOL CeClearUserNotification(HNOTIFY handle) {
   Device* dev = Device::Current();
-  if (!dev || handle == 0) return 0;
+  if (!dev || handle == 0)
+    return 0;
   int changes = 0;
   try {
     Store& store = dev->store();
@@ -52,30 +54,36 @@ BOOL CeClearUserNotification(HNOTIFY handle) {
   } catch (const StoreError&) {
     return 0;
   }
-  if (changes) WakeNotificationRunner();
+  if (changes)
+    WakeNotificationRunner();
   return changes ? 1 : 0;
 }
 
 BOOL CeGetUserNotificationHandles(std::vector<HNOTIFY>* out, DWORD max, DWORD* total) {
   Device* dev = Device::Current();
-  if (!dev || !out) return 0;
+  if (!dev || !out)
+    return 0;
   out->clear();
   auto st = dev->store().Prepare("SELECT handle FROM notifications ORDER BY handle");
   DWORD count = 0;
   while (st.Step()) {
-    if (count < max) out->push_back(static_cast<HNOTIFY>(st.Int(0)));
+    if (count < max)
+      out->push_back(static_cast<HNOTIFY>(st.Int(0)));
     ++count;
   }
-  if (total) *total = count;
+  if (total)
+    *total = count;
   return 1;
 }
 
 BOOL CeGetUserNotification(HNOTIFY handle, CE_NOTIFICATION_TRIGGER* out) {
   Device* dev = Device::Current();
-  if (!dev || !out) return 0;
+  if (!dev || !out)
+    return 0;
   auto st = dev->store().Prepare("SELECT app, args, due_ms FROM notifications WHERE handle=?");
   st.Bind(1, static_cast<std::int64_t>(handle));
-  if (!st.Step()) return 0;
+  if (!st.Step())
+    return 0;
   *out = CE_NOTIFICATION_TRIGGER{};
   out->lpszApplication = st.Text(0);
   out->lpszArguments = st.Text(1);
@@ -85,10 +93,12 @@ BOOL CeGetUserNotification(HNOTIFY handle, CE_NOTIFICATION_TRIGGER* out) {
 
 void WakeNotificationRunner() {
   Device* dev = Device::Current();
-  if (!dev) return;
+  if (!dev)
+    return;
   try {
     int runner = dev->endpoint().FindRole("runner");
-    if (runner) dev->endpoint().Send(runner, PacketKind::kWakeRunner, {});
+    if (runner)
+      dev->endpoint().Send(runner, PacketKind::kWakeRunner, {});
   } catch (const StoreError&) {
   }
 }

@@ -18,14 +18,16 @@ namespace platform {
 std::string CurrentExecutablePath() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return std::string();
+  if (n <= 0)
+    return std::string();
   return std::string(buf, n);
 }
 
 bool SpawnDetached(const std::string& path, const std::vector<std::string>& args,
                    const std::vector<std::string>& extraEnv, std::string* error) {
   if (access(path.c_str(), X_OK) != 0) {
-    if (error) *error = path + ": " + std::strerror(errno);
+    if (error)
+      *error = path + ": " + std::strerror(errno);
     return false;
   }
   // Everything the children need is prepared before fork: after it only async-signal-safe
@@ -33,7 +35,8 @@ bool SpawnDetached(const std::string& path, const std::vector<std::string>& args
   std::vector<std::string> argvStore{path};
   argvStore.insert(argvStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (auto& a : argvStore) argv.push_back(a.data());
+  for (auto& a : argvStore)
+    argv.push_back(a.data());
   argv.push_back(nullptr);
 
   std::map<std::string, std::string> envMap;
@@ -45,31 +48,37 @@ bool SpawnDetached(const std::string& path, const std::vector<std::string>& args
   if (Device* dev = Device::Current()) {
     envMap["TELVANE_DEVICE"] = "TELVANE_DEVICE=" + dev->Folder().string();
   }
-  for (const auto& kv : extraEnv) envMap[kv.substr(0, kv.find('='))] = kv;
+  for (const auto& kv : extraEnv)
+    envMap[kv.substr(0, kv.find('='))] = kv;
   std::vector<std::string> envStore;
-  for (auto& [k, v] : envMap) envStore.push_back(v);
+  for (auto& [k, v] : envMap)
+    envStore.push_back(v);
   std::vector<char*> envp;
-  for (auto& e : envStore) envp.push_back(e.data());
+  for (auto& e : envStore)
+    envp.push_back(e.data());
   envp.push_back(nullptr);
 
   // The grandchild reports a failed exec through this pipe; a successful exec closes it.
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
-    if (error) *error = std::strerror(errno);
+    if (error)
+      *error = std::strerror(errno);
     return false;
   }
   pid_t child = fork();
   if (child < 0) {
     close(fds[0]);
     close(fds[1]);
-    if (error) *error = std::strerror(errno);
+    if (error)
+      *error = std::strerror(errno);
     return false;
   }
   if (child == 0) {
     close(fds[0]);
     setsid();
     pid_t grandchild = fork();
-    if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+    if (grandchild != 0)
+      _exit(grandchild < 0 ? 1 : 0);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) {
       dup2(devnull, 0);
@@ -92,7 +101,8 @@ bool SpawnDetached(const std::string& path, const std::vector<std::string>& args
   } while (n < 0 && errno == EINTR);
   close(fds[0]);
   if (n == sizeof err) {
-    if (error) *error = path + ": " + std::strerror(err);
+    if (error)
+      *error = path + ": " + std::strerror(err);
     return false;
   }
   return true;

@@ -41,7 +41,9 @@ Store* CurrentStore() {
   return dev ? &dev->store() : nullptr;
 }
 
-bool IsRoot(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
+bool IsRoot(HKEY key) {
+  return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
+}
 
 std::int64_t FindKey(Store& store, HKEY root, const std::string& path) {
   auto st = store.Prepare("SELECT id FROM reg_keys WHERE root=? AND path=?");
@@ -67,19 +69,22 @@ std::vector<std::string> KeyParts(std::string_view path) {
   std::string cur;
   for (char c : path) {
     if (c == '\\') {
-      if (!cur.empty()) parts.push_back(cur);
+      if (!cur.empty())
+        parts.push_back(cur);
       cur.clear();
     } else {
       cur.push_back(c);
     }
   }
-  if (!cur.empty()) parts.push_back(cur);
+  if (!cur.empty())
+    parts.push_back(cur);
   return parts;
 }
 
 std::int64_t EnsureRoot(Store& store, HKEY root) {
   std::int64_t id = FindKey(store, root, "");
-  if (id) return id;
+  if (id)
+    return id;
   store.Prepare("INSERT INTO reg_keys(root,parent,name,path) VALUES(?,0,'','')")
       .Bind(1, static_cast<std::int64_t>(root))
       .Run();
@@ -96,10 +101,12 @@ LONG Resolve(Store& store, HKEY key, std::string_view subKey, HKEY* root, std::i
     {
       std::lock_guard lock(g_keysMutex);
       auto it = g_keys.find(key);
-      if (it == g_keys.end()) return ERROR_INVALID_HANDLE;
+      if (it == g_keys.end())
+        return ERROR_INVALID_HANDLE;
       open = it->second;
     }
-    if (!KeyExists(store, open.id)) return ERROR_KEY_DELETED;
+    if (!KeyExists(store, open.id))
+      return ERROR_KEY_DELETED;
     *root = open.root;
     base = KeyPath(store, open.id);
   }
@@ -126,7 +133,8 @@ struct PendingNotify {
 bool Changed(DWORD oldType, const std::vector<BYTE>& oldData, bool oldPresent, DWORD newType,
              const std::vector<BYTE>& newData, bool newPresent, DWORD mask) {
   auto asDword = [](DWORD type, const std::vector<BYTE>& d, bool present) -> DWORD {
-    if (!present || type != REG_DWORD || d.size() < 4) return 0;
+    if (!present || type != REG_DWORD || d.size() < 4)
+      return 0;
     DWORD v;
     std::memcpy(&v, d.data(), 4);
     return v;
@@ -211,7 +219,8 @@ LONG WriteValue(Store& store, std::int64_t keyId, HKEY root, std::string_view na
       }
       st.Run();
     }
-    auto st = store.Prepare("SELECT id, mask, pid FROM reg_watches WHERE root=? AND path=? AND value=?");
+    auto st =
+        store.Prepare("SELECT id, mask, pid FROM reg_watches WHERE root=? AND path=? AND value=?");
     st.Bind(1, static_cast<std::int64_t>(root)).Bind(2, KeyPath(store, keyId)).Bind(3, valueName);
     while (st.Step()) {
       DWORD mask = static_cast<DWORD>(st.Int(1));
@@ -226,7 +235,8 @@ LONG WriteValue(Store& store, std::int64_t keyId, HKEY root, std::string_view na
 
 void SendNotifications(const std::vector<PendingNotify>& pending) {
   Device* dev = Device::Current();
-  if (!dev) return;
+  if (!dev)
+    return;
   for (const auto& p : pending) {
     Packer packer;
     packer.U32(p.watch).U32(p.type).Bytes(p.data);
@@ -237,7 +247,8 @@ void SendNotifications(const std::vector<PendingNotify>& pending) {
 LONG SetValue(HKEY key, std::string_view subKey, std::string_view name, DWORD type,
               const void* data, std::size_t size) {
   Store* store = CurrentStore();
-  if (!store) return ERROR_INVALID_HANDLE;
+  if (!store)
+    return ERROR_INVALID_HANDLE;
   std::vector<PendingNotify> pending;
   LONG rc;
   try {
@@ -257,18 +268,23 @@ LONG SetValue(HKEY key, std::string_view subKey, std::string_view name, DWORD ty
 LONG GetValue(HKEY key, std::string_view subKey, std::string_view name, DWORD* type,
               std::vector<BYTE>* data) {
   Store* store = CurrentStore();
-  if (!store) return ERROR_INVALID_HANDLE;
+  if (!store)
+    return ERROR_INVALID_HANDLE;
   try {
     HKEY root;
     std::int64_t id;
     LONG rc = Resolve(*store, key, subKey, &root, &id);
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc != ERROR_SUCCESS)
+      return rc;
     auto st = store->Prepare("SELECT type, data FROM reg_values WHERE key_id=? AND name=?");
     st.Bind(1, id).Bind(2, std::string(name));
-    if (!st.Step()) return ERROR_FILE_NOT_FOUND;
+    if (!st.Step())
+      return ERROR_FILE_NOT_FOUND;
     DWORD t = static_cast<DWORD>(st.Int(0));
-    if (type) *type = t;
-    if (data) *data = ValueBytes(st, 1, t);
+    if (type)
+      *type = t;
+    if (data)
+      *data = ValueBytes(st, 1, t);
     return ERROR_SUCCESS;
   } catch (const StoreError&) {
     return ERROR_GEN_FAILURE;
@@ -279,7 +295,8 @@ HRESULT AddWatch(HKEY root, std::string_view subKey, std::string_view valueName,
                  std::shared_ptr<LocalWatch> local, const NOTIFICATIONCONDITION* condition,
                  HREGNOTIFY* out) {
   Device* dev = Device::Current();
-  if (!dev || !out || !IsRoot(root)) return E_INVALIDARG;
+  if (!dev || !out || !IsRoot(root))
+    return E_INVALIDARG;
   DWORD mask = condition ? condition->dwMask : 0xFFFFFFFF;
   HREGNOTIFY handle = 0;
   try {
@@ -311,12 +328,14 @@ void Deliver(const std::vector<std::uint8_t>& payload) {
   HREGNOTIFY handle = in.U32();
   DWORD type = in.U32();
   std::vector<BYTE> data = in.Bytes();
-  if (!in.Ok()) return;
+  if (!in.Ok())
+    return;
   std::shared_ptr<LocalWatch> watch;
   {
     std::lock_guard lock(g_watchMutex);
     auto it = g_watches.find(handle);
-    if (it == g_watches.end()) return;
+    if (it == g_watches.end())
+      return;
     watch = it->second;
   }
   if (watch->mode == 1) {
@@ -328,7 +347,8 @@ void Deliver(const std::vector<std::uint8_t>& payload) {
   std::vector<BYTE> msg(sizeof(RegistryNotifyMessage) + data.size());
   RegistryNotifyMessage header{handle, watch->userData, type, static_cast<DWORD>(data.size())};
   std::memcpy(msg.data(), &header, sizeof header);
-  if (!data.empty()) std::memcpy(msg.data() + sizeof header, data.data(), data.size());
+  if (!data.empty())
+    std::memcpy(msg.data() + sizeof header, data.data(), data.size());
   WriteMsgQueue(watch->queue, msg.data(), static_cast<DWORD>(msg.size()), 0);
 }
 
@@ -337,7 +357,8 @@ void Deliver(const std::vector<std::uint8_t>& payload) {
 std::string NormalizeKeyPath(std::string_view path) {
   std::string out;
   for (const auto& part : KeyParts(path)) {
-    if (!out.empty()) out += '\\';
+    if (!out.empty())
+      out += '\\';
     out += ToLowerAscii(part);
   }
   return out;
@@ -355,12 +376,14 @@ HKEY ParseRoot(std::string_view name) {
 
 LONG RegOpenKeyEx(HKEY root, std::string_view subKey, HKEY* out) {
   Store* store = CurrentStore();
-  if (!store || !out) return ERROR_INVALID_PARAMETER;
+  if (!store || !out)
+    return ERROR_INVALID_PARAMETER;
   try {
     HKEY r;
     std::int64_t id;
     LONG rc = Resolve(*store, root, subKey, &r, &id);
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc != ERROR_SUCCESS)
+      return rc;
     *out = NewHandle(r, id);
     return ERROR_SUCCESS;
   } catch (const StoreError&) {
@@ -370,13 +393,16 @@ LONG RegOpenKeyEx(HKEY root, std::string_view subKey, HKEY* out) {
 
 LONG RegCreateKeyEx(HKEY root, std::string_view subKey, HKEY* out, bool* created) {
   Store* store = CurrentStore();
-  if (!store) return ERROR_INVALID_PARAMETER;
-  if (created) *created = false;
+  if (!store)
+    return ERROR_INVALID_PARAMETER;
+  if (created)
+    *created = false;
   try {
     HKEY r;
     std::int64_t base;
     LONG rc = Resolve(*store, root, "", &r, &base);
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc != ERROR_SUCCESS)
+      return rc;
     std::int64_t id = base;
     store->Transaction([&] {
       std::string path = KeyPath(*store, base);
@@ -391,12 +417,14 @@ LONG RegCreateKeyEx(HKEY root, std::string_view subKey, HKEY* out, bool* created
               .Bind(4, path)
               .Run();
           child = store->LastInsertId();
-          if (created) *created = true;
+          if (created)
+            *created = true;
         }
         id = child;
       }
     });
-    if (out) *out = NewHandle(r, id);
+    if (out)
+      *out = NewHandle(r, id);
     return ERROR_SUCCESS;
   } catch (const StoreError&) {
     return ERROR_GEN_FAILURE;
@@ -404,24 +432,30 @@ LONG RegCreateKeyEx(HKEY root, std::string_view subKey, HKEY* out, bool* created
 }
 
 LONG RegCloseKey(HKEY key) {
-  if (IsRoot(key)) return ERROR_SUCCESS;
+  if (IsRoot(key))
+    return ERROR_SUCCESS;
   std::lock_guard lock(g_keysMutex);
   return g_keys.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LONG RegDeleteKey(HKEY root, std::string_view subKey) {
   Store* store = CurrentStore();
-  if (!store) return ERROR_INVALID_PARAMETER;
-  if (NormalizeKeyPath(subKey).empty() && IsRoot(root)) return ERROR_INVALID_PARAMETER;
+  if (!store)
+    return ERROR_INVALID_PARAMETER;
+  if (NormalizeKeyPath(subKey).empty() && IsRoot(root))
+    return ERROR_INVALID_PARAMETER;
   try {
     HKEY r;
     std::int64_t id;
     LONG rc = Resolve(*store, root, subKey, &r, &id);
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc != ERROR_SUCCESS)
+      return rc;
     store->Transaction([&] {
       std::string path = KeyPath(*store, id);
-      store->Prepare(
-               "DELETE FROM reg_keys WHERE root=? AND (path=? OR substr(path,1,length(?)+1)=?||'\\')")
+      store
+          ->Prepare(
+              "DELETE FROM reg_keys WHERE root=? AND (path=? OR "
+              "substr(path,1,length(?)+1)=?||'\\')")
           .Bind(1, static_cast<std::int64_t>(r))
           .Bind(2, path)
           .Bind(3, path)
@@ -436,7 +470,8 @@ LONG RegDeleteKey(HKEY root, std::string_view subKey) {
 
 LONG RegDeleteValue(HKEY key, std::string_view valueName) {
   Store* store = CurrentStore();
-  if (!store) return ERROR_INVALID_PARAMETER;
+  if (!store)
+    return ERROR_INVALID_PARAMETER;
   std::vector<PendingNotify> pending;
   LONG rc;
   try {
@@ -455,16 +490,21 @@ LONG RegDeleteValue(HKEY key, std::string_view valueName) {
 
 LONG RegEnumKeyEx(HKEY key, DWORD index, std::string* name) {
   Store* store = CurrentStore();
-  if (!store) return ERROR_INVALID_PARAMETER;
+  if (!store)
+    return ERROR_INVALID_PARAMETER;
   try {
     HKEY r;
     std::int64_t id;
     LONG rc = Resolve(*store, key, "", &r, &id);
-    if (rc != ERROR_SUCCESS) return rc;
-    auto st = store->Prepare("SELECT name FROM reg_keys WHERE parent=? ORDER BY id LIMIT 1 OFFSET ?");
+    if (rc != ERROR_SUCCESS)
+      return rc;
+    auto st =
+        store->Prepare("SELECT name FROM reg_keys WHERE parent=? ORDER BY id LIMIT 1 OFFSET ?");
     st.Bind(1, id).Bind(2, static_cast<std::int64_t>(index));
-    if (!st.Step()) return ERROR_NO_MORE_ITEMS;
-    if (name) *name = st.Text(0);
+    if (!st.Step())
+      return ERROR_NO_MORE_ITEMS;
+    if (name)
+      *name = st.Text(0);
     return ERROR_SUCCESS;
   } catch (const StoreError&) {
     return ERROR_GEN_FAILURE;
@@ -473,18 +513,23 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, std::string* name) {
 
 LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type) {
   Store* store = CurrentStore();
-  if (!store) return ERROR_INVALID_PARAMETER;
+  if (!store)
+    return ERROR_INVALID_PARAMETER;
   try {
     HKEY r;
     std::int64_t id;
     LONG rc = Resolve(*store, key, "", &r, &id);
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc != ERROR_SUCCESS)
+      return rc;
     auto st = store->Prepare(
         "SELECT name, type FROM reg_values WHERE key_id=? ORDER BY id LIMIT 1 OFFSET ?");
     st.Bind(1, id).Bind(2, static_cast<std::int64_t>(index));
-    if (!st.Step()) return ERROR_NO_MORE_ITEMS;
-    if (name) *name = st.Text(0);
-    if (type) *type = static_cast<DWORD>(st.Int(1));
+    if (!st.Step())
+      return ERROR_NO_MORE_ITEMS;
+    if (name)
+      *name = st.Text(0);
+    if (type)
+      *type = static_cast<DWORD>(st.Int(1));
     return ERROR_SUCCESS;
   } catch (const StoreError&) {
     return ERROR_GEN_FAILURE;
@@ -497,7 +542,8 @@ LONG RegQueryValueEx(HKEY key, std::string_view valueName, DWORD* type, std::vec
 
 LONG RegSetValueEx(HKEY key, std::string_view valueName, DWORD type, const void* data,
                    std::size_t size) {
-  if (type == REG_DWORD && size < 4) return ERROR_INVALID_PARAMETER;
+  if (type == REG_DWORD && size < 4)
+    return ERROR_INVALID_PARAMETER;
   return SetValue(key, "", valueName, type, data, size);
 }
 
@@ -505,8 +551,10 @@ LONG RegQueryDWORD(HKEY key, std::string_view valueName, DWORD* out) {
   DWORD type;
   std::vector<BYTE> data;
   LONG rc = GetValue(key, "", valueName, &type, &data);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (type != REG_DWORD || data.size() < 4) return ERROR_INVALID_PARAMETER;
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  if (type != REG_DWORD || data.size() < 4)
+    return ERROR_INVALID_PARAMETER;
   std::memcpy(out, data.data(), 4);
   return ERROR_SUCCESS;
 }
@@ -515,8 +563,10 @@ LONG RegQueryString(HKEY key, std::string_view valueName, std::string* out) {
   DWORD type;
   std::vector<BYTE> data;
   LONG rc = GetValue(key, "", valueName, &type, &data);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (type != REG_SZ) return ERROR_INVALID_PARAMETER;
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  if (type != REG_SZ)
+    return ERROR_INVALID_PARAMETER;
   out->assign(data.begin(), data.end());
   return ERROR_SUCCESS;
 }
@@ -534,8 +584,10 @@ HRESULT RegistryGetDWORD(HKEY key, std::string_view subKey, std::string_view val
   DWORD type;
   std::vector<BYTE> data;
   LONG rc = GetValue(key, subKey, valueName, &type, &data);
-  if (rc != ERROR_SUCCESS) return HResultFromWin32(rc);
-  if (type != REG_DWORD || data.size() < 4) return E_INVALIDARG;
+  if (rc != ERROR_SUCCESS)
+    return HResultFromWin32(rc);
+  if (type != REG_DWORD || data.size() < 4)
+    return E_INVALIDARG;
   std::memcpy(out, data.data(), 4);
   return S_OK;
 }
@@ -550,8 +602,10 @@ HRESULT RegistryGetString(HKEY key, std::string_view subKey, std::string_view va
   DWORD type;
   std::vector<BYTE> data;
   LONG rc = GetValue(key, subKey, valueName, &type, &data);
-  if (rc != ERROR_SUCCESS) return HResultFromWin32(rc);
-  if (type != REG_SZ) return E_INVALIDARG;
+  if (rc != ERROR_SUCCESS)
+    return HResultFromWin32(rc);
+  if (type != REG_SZ)
+    return E_INVALIDARG;
   out->assign(data.begin(), data.end());
   return S_OK;
 }
@@ -569,20 +623,23 @@ HRESULT RegistryNotifyMsgQueue(HKEY root, std::string_view subKey, std::string_v
   options.cbMaxMessage = 4096 + sizeof(RegistryNotifyMessage);
   options.bReadAccess = 0;
   HMSGQUEUE writer = CreateMsgQueue(queueName, options);
-  if (!writer) return E_FAIL;
+  if (!writer)
+    return E_FAIL;
   auto local = std::make_shared<LocalWatch>();
   local->mode = 0;
   local->queue = writer;
   local->userData = userData;
   HRESULT hr = AddWatch(root, subKey, valueName, local, condition, out);
-  if (hr != S_OK) CloseMsgQueue(writer);
+  if (hr != S_OK)
+    CloseMsgQueue(writer);
   return hr;
 }
 
 HRESULT RegistryNotifyCallback(HKEY root, std::string_view subKey, std::string_view valueName,
                                REGISTRYNOTIFYCALLBACK callback, DWORD userData,
                                const NOTIFICATIONCONDITION* condition, HREGNOTIFY* out) {
-  if (!callback) return E_INVALIDARG;
+  if (!callback)
+    return E_INVALIDARG;
   auto local = std::make_shared<LocalWatch>();
   local->mode = 1;
   local->callback = std::move(callback);
@@ -595,14 +652,18 @@ HRESULT RegistryCloseNotification(HREGNOTIFY handle) {
   {
     std::lock_guard lock(g_watchMutex);
     auto it = g_watches.find(handle);
-    if (it == g_watches.end()) return E_INVALIDARG;
+    if (it == g_watches.end())
+      return E_INVALIDARG;
     local = it->second;
     g_watches.erase(it);
   }
-  if (local->queue) CloseMsgQueue(local->queue);
+  if (local->queue)
+    CloseMsgQueue(local->queue);
   if (Store* store = CurrentStore()) {
     try {
-      store->Prepare("DELETE FROM reg_watches WHERE id=?").Bind(1, static_cast<std::int64_t>(handle)).Run();
+      store->Prepare("DELETE FROM reg_watches WHERE id=?")
+          .Bind(1, static_cast<std::int64_t>(handle))
+          .Run();
     } catch (const StoreError&) {
     }
   }
@@ -620,7 +681,8 @@ void ResetLocalWatches() {
     old.swap(g_watches);
   }
   for (auto& [h, w] : old) {
-    if (w->queue) CloseMsgQueue(w->queue);
+    if (w->queue)
+      CloseMsgQueue(w->queue);
   }
   std::lock_guard lock(g_keysMutex);
   g_keys.clear();

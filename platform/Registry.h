@@ -42,8 +42,7 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, std::string* name);
 LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type);
 
 // Raw access. A string is stored as UTF-8 text without terminator.
-LONG RegQueryValueEx(HKEY key, std::string_view valueName, DWORD* type,
-                     std::vector<BYTE>* data);
+LONG RegQueryValueEx(HKEY key, std::string_view valueName, DWORD* type, std::vector<BYTE>* data);
 LONG RegSetValueEx(HKEY key, std::string_view valueName, DWORD type, const void* data,
                    std::size_t size);
 
@@ -55,8 +54,7 @@ LONG RegSetString(HKEY key, std::string_view valueName, std::string_view value);
 
 // The shell's registry helpers: `key` is a root or an open key, `subKey` may be empty (the
 // value lives directly under `key`). They never create keys. S_OK or an error HRESULT.
-HRESULT RegistryGetDWORD(HKEY key, std::string_view subKey, std::string_view valueName,
-                         DWORD* out);
+HRESULT RegistryGetDWORD(HKEY key, std::string_view subKey, std::string_view valueName, DWORD* out);
 HRESULT RegistrySetDWORD(HKEY key, std::string_view subKey, std::string_view valueName,
                          DWORD value);
 HRESULT RegistryGetString(HKEY key, std::string_view subKey, std::string_view valueName,

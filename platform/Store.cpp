@@ -40,8 +40,10 @@ Statement& Statement::BindNull(int index) {
 
 bool Statement::Step() {
   int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
+  if (rc == SQLITE_ROW)
+    return true;
+  if (rc == SQLITE_DONE)
+    return false;
   store_->Fail("step");
 }
 
@@ -50,9 +52,13 @@ void Statement::Run() {
   }
 }
 
-bool Statement::IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+bool Statement::IsNull(int col) const {
+  return sqlite3_column_type(stmt_, col) == SQLITE_NULL;
+}
 
-std::int64_t Statement::Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+std::int64_t Statement::Int(int col) const {
+  return sqlite3_column_int64(stmt_, col);
+}
 
 std::string Statement::Text(int col) const {
   const unsigned char* p = sqlite3_column_text(stmt_, col);
@@ -63,17 +69,20 @@ std::string Statement::Text(int col) const {
 std::vector<std::uint8_t> Statement::Blob(int col) const {
   const void* p = sqlite3_column_blob(stmt_, col);
   int n = sqlite3_column_bytes(stmt_, col);
-  if (!p || n <= 0) return {};
+  if (!p || n <= 0)
+    return {};
   auto* b = static_cast<const std::uint8_t*>(p);
   return std::vector<std::uint8_t>(b, b + n);
 }
 
-int Statement::ColumnType(int col) const { return sqlite3_column_type(stmt_, col); }
+int Statement::ColumnType(int col) const {
+  return sqlite3_column_type(stmt_, col);
+}
 
 Store::Store(const std::filesystem::path& file) {
-  int rc = sqlite3_open_v2(file.c_str(), &db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(file.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
@@ -87,7 +96,8 @@ Store::Store(const std::filesystem::path& file) {
 }
 
 Store::~Store() {
-  for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
+  for (auto& [sql, stmt] : cache_)
+    sqlite3_finalize(stmt);
   sqlite3_close(db_);
 }
 
@@ -145,19 +155,25 @@ void Store::Transaction(const std::function<void()>& body) {
   }
 }
 
-std::int64_t Store::LastInsertId() { return sqlite3_last_insert_rowid(db_); }
+std::int64_t Store::LastInsertId() {
+  return sqlite3_last_insert_rowid(db_);
+}
 
-int Store::Changes() { return sqlite3_changes(db_); }
+int Store::Changes() {
+  return sqlite3_changes(db_);
+}
 
 std::optional<std::string> Store::GetMeta(const std::string& key) {
   auto st = Prepare("SELECT value FROM meta WHERE key=?");
   st.Bind(1, key);
-  if (!st.Step()) return std::nullopt;
+  if (!st.Step())
+    return std::nullopt;
   return st.Text(0);
 }
 
 void Store::SetMeta(const std::string& key, const std::string& value) {
-  Prepare("INSERT INTO meta(key,value) VALUES(?,?) ON CONFLICT(key) DO UPDATE SET value=excluded.value")
+  Prepare(
+      "INSERT INTO meta(key,value) VALUES(?,?) ON CONFLICT(key) DO UPDATE SET value=excluded.value")
       .Bind(1, key)
       .Bind(2, value)
       .Run();

@@ -9,19 +9,25 @@ namespace {
 
 // Length in bytes of the UTF-8 sequence starting with `lead`, or 1 for a stray byte.
 std::size_t SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) return 2;
-  if ((lead & 0xF0) == 0xE0) return 3;
-  if ((lead & 0xF8) == 0xF0) return 4;
+  if (lead < 0x80)
+    return 1;
+  if ((lead & 0xE0) == 0xC0)
+    return 2;
+  if ((lead & 0xF0) == 0xE0)
+    return 3;
+  if ((lead & 0xF8) == 0xF0)
+    return 4;
   return 1;
 }
 
 // Byte length of the character at `pos`, never reaching past the end or over a bad sequence.
 std::size_t CharBytes(std::string_view text, std::size_t pos) {
   std::size_t n = SequenceLength(static_cast<unsigned char>(text[pos]));
-  if (pos + n > text.size()) return 1;
+  if (pos + n > text.size())
+    return 1;
   for (std::size_t i = 1; i < n; ++i) {
-    if ((static_cast<unsigned char>(text[pos + i]) & 0xC0) != 0x80) return 1;
+    if ((static_cast<unsigned char>(text[pos + i]) & 0xC0) != 0x80)
+      return 1;
   }
   return n;
 }
@@ -30,7 +36,8 @@ std::size_t CharBytes(std::string_view text, std::size_t pos) {
 
 std::size_t Utf8Length(std::string_view text) {
   std::size_t count = 0;
-  for (std::size_t pos = 0; pos < text.size(); pos += CharBytes(text, pos)) ++count;
+  for (std::size_t pos = 0; pos < text.size(); pos += CharBytes(text, pos))
+    ++count;
   return count;
 }
 
@@ -50,8 +57,10 @@ std::string VFormat(const char* format, va_list args) {
   char small[256];
   int n = std::vsnprintf(small, sizeof small, format, copy);
   va_end(copy);
-  if (n < 0) return std::string();
-  if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, n);
+  if (n < 0)
+    return std::string();
+  if (static_cast<std::size_t>(n) < sizeof small)
+    return std::string(small, n);
   std::vector<char> big(static_cast<std::size_t>(n) + 1);
   std::vsnprintf(big.data(), big.size(), format, args);
   return std::string(big.data(), n);
@@ -141,18 +150,23 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 std::string ToLowerAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
+    if (x >= 'A' && x <= 'Z')
+      x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z')
+      y = static_cast<char>(y - 'A' + 'a');
+    if (x != y)
+      return false;
   }
   return true;
 }

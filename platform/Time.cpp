@@ -34,17 +34,21 @@ void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
   *y = static_cast<std::int64_t>(yoe) + era * 400 + (*m <= 2);
 }
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
   static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (m == 2 && IsLeap(y)) return 29;
+  if (m == 2 && IsLeap(y))
+    return 29;
   return days[m - 1];
 }
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   std::int64_t q = a / b;
-  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+  if ((a % b != 0) && ((a < 0) != (b < 0)))
+    --q;
   return q;
 }
 
@@ -79,9 +83,12 @@ SYSTEMTIME MsToSystemTime(std::int64_t ms) {
 }
 
 bool IsValidSystemTime(const SYSTEMTIME& st) {
-  if (st.wYear < 1601 || st.wYear > 30827) return false;
-  if (st.wMonth < 1 || st.wMonth > 12) return false;
-  if (st.wDay < 1 || st.wDay > DaysInMonth(st.wYear, st.wMonth)) return false;
+  if (st.wYear < 1601 || st.wYear > 30827)
+    return false;
+  if (st.wMonth < 1 || st.wMonth > 12)
+    return false;
+  if (st.wDay < 1 || st.wDay > DaysInMonth(st.wYear, st.wMonth))
+    return false;
   return st.wHour < 24 && st.wMinute < 60 && st.wSecond < 60 && st.wMilliseconds < 1000;
 }
 
@@ -109,7 +116,8 @@ bool ParseSystemTime(std::string_view text, SYSTEMTIME* out) {
   st.wHour = static_cast<WORD>(h);
   st.wMinute = static_cast<WORD>(mi);
   st.wSecond = static_cast<WORD>(se);
-  if (!IsValidSystemTime(st)) return false;
+  if (!IsValidSystemTime(st))
+    return false;
   *out = MsToSystemTime(SystemTimeToMs(st));
   return true;
 }
@@ -131,28 +139,40 @@ std::int64_t Clock::OffsetMs() {
 
 void Clock::SetOffsetMs(std::int64_t offsetMs) {
   Device* dev = Device::Current();
-  if (dev) dev->SetClockOffsetMs(offsetMs);
+  if (dev)
+    dev->SetClockOffsetMs(offsetMs);
 }
 
 std::int64_t Clock::LocalNowMs() {
-  if (g_virtual.load()) return g_virtualMs.load();
+  if (g_virtual.load())
+    return g_virtualMs.load();
   return HostLocalNowMs() + OffsetMs();
 }
 
-void Clock::GetLocalTime(SYSTEMTIME* out) { *out = MsToSystemTime(LocalNowMs()); }
+void Clock::GetLocalTime(SYSTEMTIME* out) {
+  *out = MsToSystemTime(LocalNowMs());
+}
 
-SYSTEMTIME Clock::LocalTime() { return MsToSystemTime(LocalNowMs()); }
+SYSTEMTIME Clock::LocalTime() {
+  return MsToSystemTime(LocalNowMs());
+}
 
 void Clock::UseVirtual(std::int64_t startMs) {
   g_virtualMs.store(startMs);
   g_virtual.store(true);
 }
 
-void Clock::AdvanceVirtual(std::int64_t deltaMs) { g_virtualMs.fetch_add(deltaMs); }
+void Clock::AdvanceVirtual(std::int64_t deltaMs) {
+  g_virtualMs.fetch_add(deltaMs);
+}
 
-void Clock::UseReal() { g_virtual.store(false); }
+void Clock::UseReal() {
+  g_virtual.store(false);
+}
 
-bool Clock::IsVirtual() { return g_virtual.load(); }
+bool Clock::IsVirtual() {
+  return g_virtual.load();
+}
 
 DWORD GetTickCount() {
   auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -165,8 +185,12 @@ std::int64_t QueryPerformanceCounter() {
       .count();
 }
 
-std::int64_t QueryPerformanceFrequency() { return 1000000000LL; }
+std::int64_t QueryPerformanceFrequency() {
+  return 1000000000LL;
+}
 
-void Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Sleep(DWORD ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace platform

@@ -17,7 +17,8 @@ std::map<HWND, IWindowSink*> g_localWindows;
 bool DeliverLocal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   std::lock_guard lock(g_windowsMutex);
   auto it = g_localWindows.find(hwnd);
-  if (it == g_localWindows.end()) return false;
+  if (it == g_localWindows.end())
+    return false;
   it->second->OnWindowMessage(msg, wParam, lParam);
   return true;
 }
@@ -28,15 +29,19 @@ void OnPacket(const std::vector<std::uint8_t>& payload) {
   UINT msg = in.U32();
   WPARAM wParam = static_cast<WPARAM>(in.U64());
   LPARAM lParam = static_cast<LPARAM>(in.I64());
-  if (in.Ok()) DeliverLocal(hwnd, msg, wParam, lParam);
+  if (in.Ok())
+    DeliverLocal(hwnd, msg, wParam, lParam);
 }
 
 BOOL Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   Device* dev = Device::Current();
-  if (!dev || hwnd == 0) return 0;
-  if (DeliverLocal(hwnd, msg, wParam, lParam)) return 1;
+  if (!dev || hwnd == 0)
+    return 0;
+  if (DeliverLocal(hwnd, msg, wParam, lParam))
+    return 1;
   int pid = WindowProcess(hwnd);
-  if (pid == 0 || pid == dev->endpoint().Pid()) return 0;
+  if (pid == 0 || pid == dev->endpoint().Pid())
+    return 0;
   Packer packer;
   packer.U64(hwnd).U32(msg).U64(static_cast<std::uint64_t>(wParam)).I64(lParam);
   return dev->endpoint().Send(pid, PacketKind::kWindowMessage, packer.Data()) ? 1 : 0;
@@ -46,7 +51,8 @@ BOOL Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 HWND RegisterTopLevelWindow(std::string_view className, IWindowSink* sink) {
   Device* dev = Device::Current();
-  if (!dev || !sink) return 0;
+  if (!dev || !sink)
+    return 0;
   HWND hwnd = 0;
   Store& store = dev->store();
   store.Transaction([&] {
@@ -67,13 +73,17 @@ void DestroyTopLevelWindow(HWND hwnd) {
     g_localWindows.erase(hwnd);
   }
   if (Device* dev = Device::Current()) {
-    dev->store().Prepare("DELETE FROM windows WHERE hwnd=?").Bind(1, static_cast<std::int64_t>(hwnd)).Run();
+    dev->store()
+        .Prepare("DELETE FROM windows WHERE hwnd=?")
+        .Bind(1, static_cast<std::int64_t>(hwnd))
+        .Run();
   }
 }
 
 HWND FindWindow(std::string_view className) {
   Device* dev = Device::Current();
-  if (!dev) return 0;
+  if (!dev)
+    return 0;
   for (;;) {
     HWND hwnd = 0;
     int pid = 0;
@@ -81,18 +91,21 @@ HWND FindWindow(std::string_view className) {
       auto st = dev->store().Prepare(
           "SELECT hwnd, pid FROM windows WHERE class=? ORDER BY hwnd DESC LIMIT 1");
       st.Bind(1, std::string(className));
-      if (!st.Step()) return 0;
+      if (!st.Step())
+        return 0;
       hwnd = static_cast<HWND>(st.Int(0));
       pid = static_cast<int>(st.Int(1));
     }
-    if (Endpoint::ProcessAlive(pid)) return hwnd;
+    if (Endpoint::ProcessAlive(pid))
+      return hwnd;
     Endpoint::PruneDead(*dev);
   }
 }
 
 int WindowProcess(HWND hwnd) {
   Device* dev = Device::Current();
-  if (!dev) return 0;
+  if (!dev)
+    return 0;
   auto st = dev->store().Prepare("SELECT pid FROM windows WHERE hwnd=?");
   st.Bind(1, static_cast<std::int64_t>(hwnd));
   return st.Step() ? static_cast<int>(st.Int(0)) : 0;
@@ -111,11 +124,14 @@ BOOL ShowWindow(HWND hwnd, int showCommand) {
   return Post(hwnd, WM_PLATFORM_SHOW, static_cast<WPARAM>(showCommand), 0);
 }
 
-BOOL SetForegroundWindow(HWND hwnd) { return Post(hwnd, WM_PLATFORM_FOREGROUND, 0, 0); }
+BOOL SetForegroundWindow(HWND hwnd) {
+  return Post(hwnd, WM_PLATFORM_FOREGROUND, 0, 0);
+}
 
 UINT RegisterWindowMessage(std::string_view name) {
   Device* dev = Device::Current();
-  if (!dev || name.empty()) return 0;
+  if (!dev || name.empty())
+    return 0;
   Store& store = dev->store();
   UINT number = 0;
   store.Transaction([&] {

@@ -55,23 +55,29 @@ int RunCommand(const std::vector<std::string>& argv, const std::vector<std::stri
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   std::vector<char*> cargv;
-  for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& a : argv)
+    cargv.push_back(const_cast<char*>(a.c_str()));
   cargv.push_back(nullptr);
   std::vector<std::string> envStore;
-  for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+  for (char** e = environ; *e; ++e)
+    envStore.emplace_back(*e);
   envStore.insert(envStore.end(), env.begin(), env.end());
   std::vector<char*> cenv;
-  for (auto& e : envStore) cenv.push_back(e.data());
+  for (auto& e : envStore)
+    cenv.push_back(e.data());
   cenv.push_back(nullptr);
   pid_t pid;
   int rc = posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
+  if (rc != 0)
+    return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (out) *out = ReadAll(outFile);
-  if (err) *err = ReadAll(errFile);
+  if (out)
+    *out = ReadAll(outFile);
+  if (err)
+    *err = ReadAll(errFile);
   std::filesystem::remove(outFile);
   std::filesystem::remove(errFile);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

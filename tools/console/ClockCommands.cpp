@@ -55,7 +55,8 @@ int Run(const Args& args) {
       }
     }
     auto n = ParseInt(number);
-    if (!n || *n < 0) return Fail("not an offset \"" + a + "\" (for example +90m)");
+    if (!n || *n < 0)
+      return Fail("not an offset \"" + a + "\" (for example +90m)");
     std::int64_t delta = *n * unit * (a[0] == '-' ? -1 : 1);
     Clock::SetOffsetMs(Clock::OffsetMs() + delta);
   } else {
@@ -65,7 +66,8 @@ int Run(const Args& args) {
   return 0;
 }
 
-ConsoleCommand clock("clock", "clock [+N[s|m|h|d] | -N[s|m|h|d] | set \"YYYY-MM-DD HH:MM:SS\" | reset]",
+ConsoleCommand clock("clock",
+                     "clock [+N[s|m|h|d] | -N[s|m|h|d] | set \"YYYY-MM-DD HH:MM:SS\" | reset]",
                      "Shows the device time, or moves the device clock.", Run);
 
 }  // namespace

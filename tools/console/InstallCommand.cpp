@@ -56,7 +56,8 @@ const Setting kDefaults[] = {
 const char* kAssetFolders[] = {"themes", "traductions"};
 
 int Run(const Args& args) {
-  if (!args.empty()) return Usage("install");
+  if (!args.empty())
+    return Usage("install");
   Device& dev = *Device::Current();
   fs::path program = dev.ProgramFolder();
   fs::create_directories(program);
@@ -64,7 +65,8 @@ int Run(const Args& args) {
   int copied = 0;
   for (const char* folder : kAssetFolders) {
     fs::path from = assets / folder;
-    if (!fs::is_directory(from)) continue;
+    if (!fs::is_directory(from))
+      continue;
     fs::copy(from, program / folder,
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     ++copied;
@@ -78,7 +80,8 @@ int Run(const Args& args) {
   int added = 0;
   for (const auto& s : kDefaults) {
     DWORD type;
-    if (RegQueryValueEx(key, s.name, &type, nullptr) == ERROR_SUCCESS) continue;
+    if (RegQueryValueEx(key, s.name, &type, nullptr) == ERROR_SUCCESS)
+      continue;
     if (std::holds_alternative<DWORD>(s.value)) {
       RegSetDWORD(key, s.name, std::get<DWORD>(s.value));
     } else {

@@ -30,7 +30,8 @@ int Usage(const std::string& command) {
 }
 
 std::optional<std::int64_t> ParseInt(const std::string& text) {
-  if (text.empty()) return std::nullopt;
+  if (text.empty())
+    return std::nullopt;
   try {
     std::size_t used = 0;
     std::int64_t v;
@@ -40,7 +41,8 @@ std::optional<std::int64_t> ParseInt(const std::string& text) {
     } else {
       v = std::stoll(text, &used, 10);
     }
-    if (used != text.size()) return std::nullopt;
+    if (used != text.size())
+      return std::nullopt;
     return v;
   } catch (const std::exception&) {
     return std::nullopt;
@@ -61,7 +63,8 @@ std::optional<std::string> TakeOption(Args& args, const std::string& option, boo
   for (auto it = args.begin(); it != args.end(); ++it) {
     if (*it == option) {
       if (it + 1 == args.end()) {
-        if (missing) *missing = true;
+        if (missing)
+          *missing = true;
         args.erase(it);
         return std::nullopt;
       }
@@ -113,7 +116,8 @@ void PrintHelp() {
                "$XDG_DATA_HOME/telvane/device.\n\nCommands:\n";
   for (const auto& [name, cmd] : Commands()) {
     std::cout << "  " << cmd.usage << "\n";
-    if (!cmd.help.empty()) std::cout << "      " << cmd.help << "\n";
+    if (!cmd.help.empty())
+      std::cout << "      " << cmd.help << "\n";
   }
 }
 
@@ -126,7 +130,8 @@ int main(int argc, char** argv) {
   Args args(argv + 1, argv + argc);
   bool missing = false;
   auto device = TakeOption(args, "--device", &missing);
-  if (missing) return Fail("--device needs a folder");
+  if (missing)
+    return Fail("--device needs a folder");
   if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
     PrintHelp();
     return args.empty() ? 2 : 0;
@@ -134,7 +139,8 @@ int main(int argc, char** argv) {
   std::string name = args[0];
   args.erase(args.begin());
   auto it = Commands().find(name);
-  if (it == Commands().end()) return Fail("unknown command \"" + name + "\" (see telvane-device help)");
+  if (it == Commands().end())
+    return Fail("unknown command \"" + name + "\" (see telvane-device help)");
   try {
     if (it->second.needsDevice) {
       if (device) {

@@ -8,13 +8,16 @@ namespace {
 using namespace platform;
 
 int Run(const Args& args) {
-  if (args.size() != 4) return Usage("post");
+  if (args.size() != 4)
+    return Usage("post");
   auto msg = ParseInt(args[1]);
   auto wParam = ParseInt(args[2]);
   auto lParam = ParseInt(args[3]);
-  if (!msg || !wParam || !lParam) return Fail("MSG, WPARAM and LPARAM must be numbers");
+  if (!msg || !wParam || !lParam)
+    return Fail("MSG, WPARAM and LPARAM must be numbers");
   HWND hwnd = FindWindow(args[0]);
-  if (!hwnd) return Fail("no window of class \"" + args[0] + "\"");
+  if (!hwnd)
+    return Fail("no window of class \"" + args[0] + "\"");
   if (!PostMessage(hwnd, static_cast<UINT>(*msg), static_cast<WPARAM>(*wParam),
                    static_cast<LPARAM>(*lParam))) {
     return Fail("the message could not be posted to \"" + args[0] + "\"");

@@ -25,11 +25,14 @@ std::string Hex(const std::vector<BYTE>& data) {
 bool ParseHex(const std::string& text, std::vector<BYTE>* out) {
   std::string digits;
   for (char c : text) {
-    if (c == ' ' || c == ':' || c == ',') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    if (c == ' ' || c == ':' || c == ',')
+      continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c)))
+      return false;
     digits.push_back(c);
   }
-  if (digits.size() % 2) return false;
+  if (digits.size() % 2)
+    return false;
   out->clear();
   for (std::size_t i = 0; i < digits.size(); i += 2) {
     out->push_back(static_cast<BYTE>(std::stoul(digits.substr(i, 2), nullptr, 16)));
@@ -43,7 +46,8 @@ std::string Describe(DWORD type, const std::vector<BYTE>& data) {
     std::memcpy(&v, data.data(), 4);
     return std::to_string(v);
   }
-  if (type == REG_SZ) return std::string(data.begin(), data.end());
+  if (type == REG_SZ)
+    return std::string(data.begin(), data.end());
   return Hex(data);
 }
 
@@ -62,16 +66,20 @@ const char* TypeName(DWORD type) {
 
 int Open(const Args& args, HKEY* key) {
   HKEY root = ParseRoot(args[0]);
-  if (!root) return Fail("unknown root \"" + args[0] + "\" (HKLM or HKCU)");
+  if (!root)
+    return Fail("unknown root \"" + args[0] + "\" (HKLM or HKCU)");
   LONG rc = RegOpenKeyEx(root, args[1], key);
-  if (rc != ERROR_SUCCESS) return Fail("no key " + args[0] + "\\" + args[1]);
+  if (rc != ERROR_SUCCESS)
+    return Fail("no key " + args[0] + "\\" + args[1]);
   return 0;
 }
 
 int Get(const Args& args) {
-  if (args.size() != 3) return Usage("reg");
+  if (args.size() != 3)
+    return Usage("reg");
   HKEY key;
-  if (int rc = Open(args, &key)) return rc == 2 ? 1 : rc;
+  if (int rc = Open(args, &key))
+    return rc == 2 ? 1 : rc;
   DWORD type;
   std::vector<BYTE> data;
   LONG rc = RegQueryValueEx(key, args[2], &type, &data);
@@ -86,9 +94,11 @@ int Get(const Args& args) {
 }
 
 int Set(const Args& args) {
-  if (args.size() != 5) return Usage("reg");
+  if (args.size() != 5)
+    return Usage("reg");
   HKEY root = ParseRoot(args[0]);
-  if (!root) return Fail("unknown root \"" + args[0] + "\" (HKLM or HKCU)");
+  if (!root)
+    return Fail("unknown root \"" + args[0] + "\" (HKLM or HKCU)");
   const std::string& kind = args[3];
   const std::string& text = args[4];
   HKEY key;
@@ -118,30 +128,38 @@ int Set(const Args& args) {
     return Fail("unknown value kind \"" + kind + "\" (dword, string or binary)");
   }
   RegCloseKey(key);
-  if (rc != ERROR_SUCCESS) return Fail("cannot write the value (error " + std::to_string(rc) + ")");
+  if (rc != ERROR_SUCCESS)
+    return Fail("cannot write the value (error " + std::to_string(rc) + ")");
   return 0;
 }
 
 int Delete(const Args& args) {
-  if (args.size() != 2 && args.size() != 3) return Usage("reg");
+  if (args.size() != 2 && args.size() != 3)
+    return Usage("reg");
   HKEY root = ParseRoot(args[0]);
-  if (!root) return Fail("unknown root \"" + args[0] + "\" (HKLM or HKCU)");
+  if (!root)
+    return Fail("unknown root \"" + args[0] + "\" (HKLM or HKCU)");
   if (args.size() == 2) {
-    if (RegDeleteKey(root, args[1]) != ERROR_SUCCESS) return Fail("no key " + args[0] + "\\" + args[1]);
+    if (RegDeleteKey(root, args[1]) != ERROR_SUCCESS)
+      return Fail("no key " + args[0] + "\\" + args[1]);
     return 0;
   }
   HKEY key;
-  if (int rc = Open(args, &key)) return rc;
+  if (int rc = Open(args, &key))
+    return rc;
   LONG rc = RegDeleteValue(key, args[2]);
   RegCloseKey(key);
-  if (rc != ERROR_SUCCESS) return Fail("no value \"" + args[2] + "\"");
+  if (rc != ERROR_SUCCESS)
+    return Fail("no value \"" + args[2] + "\"");
   return 0;
 }
 
 int List(const Args& args) {
-  if (args.size() != 2) return Usage("reg");
+  if (args.size() != 2)
+    return Usage("reg");
   HKEY key;
-  if (int rc = Open(args, &key)) return rc;
+  if (int rc = Open(args, &key))
+    return rc;
   std::string name;
   for (DWORD i = 0; RegEnumKeyEx(key, i, &name) == ERROR_SUCCESS; ++i) {
     std::cout << name << "\\\n";
@@ -157,21 +175,26 @@ int List(const Args& args) {
 }
 
 int Run(const Args& all) {
-  if (all.empty()) return Usage("reg");
+  if (all.empty())
+    return Usage("reg");
   Args args(all.begin() + 1, all.end());
   const std::string& sub = all[0];
-  if (sub == "get") return Get(args);
-  if (sub == "set") return Set(args);
-  if (sub == "delete") return Delete(args);
-  if (sub == "list") return List(args);
+  if (sub == "get")
+    return Get(args);
+  if (sub == "set")
+    return Set(args);
+  if (sub == "delete")
+    return Delete(args);
+  if (sub == "list")
+    return List(args);
   return Usage("reg");
 }
 
-ConsoleCommand reg("reg",
-                   "reg get ROOT KEY VALUE | set ROOT KEY VALUE dword N|string S|binary HEX | "
-                   "delete ROOT KEY [VALUE] | list ROOT KEY",
-                   "ROOT is HKLM or HKCU. get exits 1 when the value is absent; set creates the key.",
-                   Run);
+ConsoleCommand reg(
+    "reg",
+    "reg get ROOT KEY VALUE | set ROOT KEY VALUE dword N|string S|binary HEX | "
+    "delete ROOT KEY [VALUE] | list ROOT KEY",
+    "ROOT is HKLM or HKCU. get exits 1 when the value is absent; set creates the key.", Run);
 
 }  // namespace
 }  // namespace console

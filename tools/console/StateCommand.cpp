@@ -5,8 +5,8 @@
 #include "console/Console.h"
 #include "platform/Device.h"
 #include "platform/Endpoint.h"
-#include "platform/Notify.h"
 #include "platform/NotificationRunner.h"
+#include "platform/Notify.h"
 #include "platform/Time.h"
 
 namespace console {
@@ -28,21 +28,24 @@ struct WindowRow {
 int Run(const Args& args) {
   Args rest = args;
   bool json = TakeFlag(rest, "--json");
-  if (!rest.empty()) return Usage("state");
+  if (!rest.empty())
+    return Usage("state");
   Device& dev = *Device::Current();
   Endpoint::PruneDead(dev);
   std::vector<Process> processes;
   {
     auto st = dev.store().Prepare("SELECT pid, role, started FROM endpoints ORDER BY pid");
     while (st.Step()) {
-      if (st.Int(0) == dev.endpoint().Pid()) continue;  // this console itself
+      if (st.Int(0) == dev.endpoint().Pid())
+        continue;  // this console itself
       processes.push_back({st.Int(0), st.Text(1), st.Text(2)});
     }
   }
   std::vector<WindowRow> windows;
   {
     auto st = dev.store().Prepare("SELECT hwnd, class, pid FROM windows ORDER BY hwnd");
-    while (st.Step()) windows.push_back({st.Int(0), st.Text(1), st.Int(2)});
+    while (st.Step())
+      windows.push_back({st.Int(0), st.Text(1), st.Int(2)});
   }
   std::vector<HNOTIFY> handles;
   CeGetUserNotificationHandles(&handles, 100000);
@@ -92,15 +95,17 @@ int Run(const Args& args) {
     std::cout << "  " << p.pid << (p.role.empty() ? "" : "  " + p.role) << "\n";
   }
   std::cout << "windows:\n";
-  for (const auto& w : windows) std::cout << "  " << w.hwnd << "  " << w.cls << "  pid " << w.pid << "\n";
+  for (const auto& w : windows)
+    std::cout << "  " << w.hwnd << "  " << w.cls << "  pid " << w.pid << "\n";
   std::cout << "hardware:\n";
-  for (const auto& [name, value] : hardware) std::cout << "  " << name << " = " << value << "\n";
+  for (const auto& [name, value] : hardware)
+    std::cout << "  " << name << " = " << value << "\n";
   return 0;
 }
 
-ConsoleCommand state("state", "state [--json]",
-                     "Everything the phone knows: clock, processes, windows, notifications, hardware.",
-                     Run);
+ConsoleCommand state(
+    "state", "state [--json]",
+    "Everything the phone knows: clock, processes, windows, notifications, hardware.", Run);
 
 }  // namespace
 }  // namespace console

@@ -1,0 +1,77 @@
+// The device console as scripts use it.
+#include <gtest/gtest.h>
+
+#include "platform/Registry.h"
+#include "support/TestDevice.h"
+
+using namespace platform;
+
+namespace {
+
+class ConsoleTest : public ::testing::Test {
+ protected:
+  TestDevice dev;
+};
+
+TEST_F(ConsoleTest, RegistryCommands) {
+  std::string out, err;
+  EXPECT_EQ(dev.Console({"reg", "get", "HKLM", "Software\\Orvella\\Telvane", "theme"}, &out, &err),
+            1);
+  EXPECT_FALSE(err.empty());
+  ASSERT_EQ(dev.Console({"reg", "set", "HKLM", "\\SOFTWARE\\Orvella\\Telvane", "theme", "string",
+                         "night sky"}),
+            0);
+  ASSERT_EQ(
+      dev.Console({"reg", "set", "HKLM", "Software\\Orvella\\Telvane", "count", "dword", "0x20"}),
+      0);
+  ASSERT_EQ(dev.Console({"reg", "set", "HKCU", "Blob", "b", "binary", "00ff10"}), 0);
+  ASSERT_EQ(dev.Console({"reg", "get", "HKLM", "software\\orvella\\telvane", "THEME"}, &out), 0);
+  EXPECT_EQ(out, "night sky\n");
+  ASSERT_EQ(dev.Console({"reg", "get", "HKLM", "Software\\Orvella\\Telvane", "count"}, &out), 0);
+  EXPECT_EQ(out, "32\n");
+  ASSERT_EQ(dev.Console({"reg", "get", "HKCU", "Blob", "b"}, &out), 0);
+  EXPECT_EQ(out, "00ff10\n");
+  ASSERT_EQ(dev.Console({"reg", "list", "HKLM", "Software\\Orvella"}, &out), 0);
+  EXPECT_EQ(out, "Telvane\\\n");
+  ASSERT_EQ(dev.Console({"reg", "list", "HKLM", "Software\\Orvella\\Telvane"}, &out), 0);
+  EXPECT_EQ(out, "theme = string:night sky\ncount = dword:32\n");
+  EXPECT_EQ(dev.Console({"reg", "delete", "HKLM", "Software\\Orvella\\Telvane", "count"}), 0);
+  EXPECT_EQ(dev.Console({"reg", "get", "HKLM", "Software\\Orvella\\Telvane", "count"}), 1);
+  EXPECT_EQ(dev.Console({"reg", "delete", "HKLM", "Software\\Orvella"}), 0);
+  EXPECT_EQ(dev.Console({"reg", "get", "HKLM", "Software\\Orvella\\Telvane", "theme"}), 1);
+  // Bad input is one clear line on stderr and a non-zero exit.
+  EXPECT_NE(dev.Console({"reg", "set", "HKXX", "A", "v", "dword", "1"}, nullptr, &err), 0);
+  EXPECT_NE(err.find("HKXX"), std::string::npos);
+  EXPECT_NE(dev.Console({"reg", "set", "HKLM", "A", "v", "dword", "12abc"}, nullptr, &err), 0);
+  EXPECT_NE(dev.Console({"reg", "set", "HKLM", "A", "v", "binary", "0g"}, nullptr, &err), 0);
+  EXPECT_NE(dev.Console({"frobnicate"}, nullptr, &err), 0);
+  EXPECT_NE(err.find("frobnicate"), std::string::npos);
+}
+
+TEST_F(ConsoleTest, InstallCreatesTheProgramAndKeepsUserSettings) {
+  ASSERT_EQ(dev.Console({"install"}), 0);
+  std::string config;
+  ASSERT_EQ(
+      RegistryGetString(HKEY_LOCAL_MACHINE, "Software\\Orvella\\Telvane", "mgr_config", &config),
+      S_OK);
+  EXPECT_EQ(config, std::string(53, '2'));
+  EXPECT_TRUE(std::filesystem::is_directory(dev.device().ProgramFolder()));
+  ASSERT_EQ(RegistrySetString(HKEY_LOCAL_MACHINE, "Software\\Orvella\\Telvane", "language", "es"),
+            S_OK);
+  ASSERT_EQ(dev.Console({"install"}), 0);
+  std::string language;
+  RegistryGetString(HKEY_LOCAL_MACHINE, "Software\\Orvella\\Telvane", "language", &language);
+  EXPECT_EQ(language, "es");
+}
+
+TEST_F(ConsoleTest, StateReportsWindowsNotificationsAndHardware) {
+  dev.device().SetState("cell_id", "1234");
+  std::string out;
+  ASSERT_EQ(dev.Console({"state", "--json"}, &out), 0);
+  EXPECT_NE(out.find("\"cell_id\":\"1234\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"runner\":false"), std::string::npos);
+  ASSERT_EQ(dev.Console({"state"}, &out), 0);
+  EXPECT_NE(out.find("cell_id = 1234"), std::string::npos) << out;
+}
+
+}  // namespace
