@@ -35,8 +35,8 @@ void TextBox(HWND owner, const std::string& text);
 void ErrorBox(HWND owner, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Asks a yes/no question; returns non-zero for yes.
 int QuestionBox(HWND owner, const std::string& text);
-// Reports an error to the user (an error box) and writes it to the library's log; returns at
-// once so that the caller goes on.
+// Reports an error to the user and goes on: writes the text to the library's log (severity 1)
+// and shows it as an error box like ErrorBox (answered at once unless a user interface shows it).
 void ProcesarError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The hook a user interface installs to show real modal boxes. `kind` is BOX_TEXT, BOX_ERROR or
@@ -84,10 +84,11 @@ inline constexpr int64_t DT_MINUTE = 600000000LL;
 inline constexpr int64_t DT_DAY = 864000000000LL;
 
 // *result = base + count * unit, in civil (local) time; the day of week is filled in.
-// Sub-millisecond parts of the product are dropped.
-void DT_AddDiff(SYSTEMTIME* result, int64_t unitTicks, int64_t count, const SYSTEMTIME& base);
+// Sub-millisecond parts of the product are dropped. Returns false, leaving *result untouched,
+// when `base` is not a valid time or the result falls outside the years 1601 to 30827.
+bool DT_AddDiff(SYSTEMTIME* result, int64_t unitTicks, int64_t count, const SYSTEMTIME& base);
 // The number of units from `earlier` to `later` (negative when `later` is earlier); callers
-// truncate it. 0 for a unit that is not positive.
+// truncate it. 0 for a unit that is not positive or a time that is not valid.
 double DT_PeriodsBetween(int64_t unitTicks, const SYSTEMTIME& earlier, const SYSTEMTIME& later);
 
 // ---- PIN protection ----------------------------------------------------------------------
