@@ -5,6 +5,7 @@
 
 #include "platform/BaseRegistry.h"
 #include "platform/Endpoint.h"
+#include "platform/HardwareEvents.h"
 #include "platform/MsgQueue.h"
 #include "platform/Registry.h"
 #include "platform/Time.h"
@@ -130,6 +131,7 @@ Device& Device::Open(const std::filesystem::path& folder) {
   g_device = std::move(dev);
   InstallWindowHandlers(*g_device);
   InstallRegistryHandlers(*g_device);
+  InstallHardwareEventHandlers(*g_device);
   return *g_device;
 }
 
@@ -151,6 +153,7 @@ void Device::Close() {
   g_device.reset();
   ResetLocalWindows();
   ResetLocalWatches();
+  ResetHardwareEventSubscriptions();
 }
 
 std::filesystem::path Device::ProgramFolder() const {

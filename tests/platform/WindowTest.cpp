@@ -1,6 +1,10 @@
 // Windows and window messages within and across the processes of a device.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/HardwareEvents.h"
 #include "platform/MsgQueue.h"
 #include "platform/Window.h"
 #include "support/TestDevice.h"
@@ -106,6 +110,34 @@ TEST(MsgQueueTest, BoundedQueueTimesOutWhenFull) {
   EXPECT_EQ(ReadMsgQueue(reader, buf, sizeof buf, &n, 0), ERROR_SUCCESS);
   EXPECT_EQ(ReadMsgQueue(reader, buf, sizeof buf, &n, 0), ERROR_PIPE_NOT_CONNECTED);
   CloseMsgQueue(reader);
+}
+
+}  // namespace
+
+namespace {
+
+// A change made by another process reaches every subscriber of this one.
+TEST(HardwareEventTest, BroadcastReachesSubscribersOfEveryProcess) {
+  TestDevice dev;
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<std::string> seen;
+  int sub = platform::SubscribeHardwareEvent("test.event",
+                                             [&](const std::string& e, const std::string& p) {
+                                               std::lock_guard lock(m);
+                                               seen.push_back(e + ":" + p);
+                                               cv.notify_all();
+                                             });
+  platform::SubscribeHardwareEvent("other.event", [&](const std::string&, const std::string&) {
+    std::lock_guard lock(m);
+    seen.push_back("wrong");
+  });
+  EXPECT_GE(platform::BroadcastHardwareEvent("test.event", "1 2"), 1);
+  std::unique_lock lock(m);
+  ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return !seen.empty(); }));
+  EXPECT_EQ(seen, std::vector<std::string>{"test.event:1 2"});
+  lock.unlock();
+  platform::UnsubscribeHardwareEvent(sub);
 }
 
 }  // namespace

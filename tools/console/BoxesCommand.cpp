@@ -1,0 +1,51 @@
+// boxes: every message box the program showed, and how the device answers them.
+#include <iostream>
+
+#include "console/Console.h"
+#include "platform/Mosutil.h"
+
+namespace console {
+namespace {
+
+int Run(const Args& all) {
+  Args args = all;
+  bool json = TakeFlag(args, "--json");
+  if (!args.empty() && args[0] == "answer") {
+    if (json || args.size() != 2 || (args[1] != "yes" && args[1] != "no" && args[1] != "ui")) {
+      return Usage("boxes");
+    }
+    platform::SetBoxAnswerMode(args[1]);
+    return 0;
+  }
+  if (!args.empty() && !(args.size() == 1 && args[0] == "list"))
+    return Usage("boxes");
+  auto boxes = platform::ListBoxes();
+  if (json) {
+    std::cout << "[";
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+      std::cout << (i ? "," : "") << "{\"time\":" << JsonString(boxes[i].time)
+                << ",\"kind\":" << JsonString(boxes[i].kind)
+                << ",\"text\":" << JsonString(boxes[i].text)
+                << ",\"answer\":" << JsonString(boxes[i].answer) << "}";
+    }
+    std::cout << "]\n";
+    return 0;
+  }
+  for (const auto& b : boxes) {
+    std::string text = b.text;
+    for (char& c : text) {
+      if (c == '\n' || c == '\r')
+        c = ' ';
+    }
+    std::cout << b.kind << "  " << text << "  -> " << b.answer << "\n";
+  }
+  return 0;
+}
+
+ConsoleCommand boxes("boxes", "boxes [list] [--json] | answer yes|no|ui",
+                     "Every box the program showed (kind, text, answer); or how boxes are answered "
+                     "(ui: real modal boxes when there is a display).",
+                     Run);
+
+}  // namespace
+}  // namespace console
