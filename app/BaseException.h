@@ -14,7 +14,8 @@ class CBaseException : public std::exception {
   // An exception with an empty message.
   CBaseException();
   // The message is formatted printf-style and limited to kMaxMessageChars characters. Pass
-  // text that may contain '%' as an argument ("%s"), never as the format.
+  // text that may contain '%' as an argument ("%s"), never as the format. With the diagnostic
+  // flag "debug_info" on, notification LED 1 is also switched on for 3 s (this thread waits).
   explicit CBaseException(const char* format, ...) __attribute__((format(printf, 2, 3)));
   CBaseException(const CBaseException& other);
   CBaseException& operator=(const CBaseException& other);
