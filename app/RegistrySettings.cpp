@@ -45,10 +45,12 @@ CBaseRegistrySettings::CBaseRegistrySettings(std::string rootPath)
 
 CBaseRegistrySettings::~CBaseRegistrySettings() = default;
 
+// The shell helpers take the root path as their sub-key: each call opens the key, reads or
+// writes the one value and closes the key again, in a single step of the registry.
+
 std::string CBaseRegistrySettings::GetString(std::string_view name) {
-  KeyHandle key(rootPath_);
   std::string value;
-  if (!key.get() || RegistryGetString(key.get(), "", name, &value) != S_OK)
+  if (RegistryGetString(HKEY_LOCAL_MACHINE, rootPath_, name, &value) != S_OK)
     return {};
   if (auto zero = value.find('\0'); zero != std::string::npos)
     value.resize(zero);
@@ -56,23 +58,18 @@ std::string CBaseRegistrySettings::GetString(std::string_view name) {
 }
 
 void CBaseRegistrySettings::SetString(std::string_view name, std::string_view value) {
-  KeyHandle key(rootPath_);
-  if (key.get())
-    RegistrySetString(key.get(), "", name, value);
+  RegistrySetString(HKEY_LOCAL_MACHINE, rootPath_, name, value);
 }
 
 DWORD CBaseRegistrySettings::GetDWORD(std::string_view name) {
-  KeyHandle key(rootPath_);
   DWORD value = 0;
-  if (!key.get() || RegistryGetDWORD(key.get(), "", name, &value) != S_OK)
+  if (RegistryGetDWORD(HKEY_LOCAL_MACHINE, rootPath_, name, &value) != S_OK)
     return 0;
   return value;
 }
 
 void CBaseRegistrySettings::SetDWORD(std::string_view name, DWORD value) {
-  KeyHandle key(rootPath_);
-  if (key.get())
-    RegistrySetDWORD(key.get(), "", name, value);
+  RegistrySetDWORD(HKEY_LOCAL_MACHINE, rootPath_, name, value);
 }
 
 LONG CBaseRegistrySettings::GetBinary(std::string_view name, BYTE* buffer, DWORD* length) {
