@@ -1,0 +1,138 @@
+// The manager framework: every switchable feature is driven by one manager derived from CMgr.
+//
+// A manager has a fixed id, one integer status, status listeners, a worker thread on which
+// requested changes run, event-log entries for every requested and every observed change, the
+// push of its status to the home-screen item, and an optional time limit after which the phone
+// starts the program again so that the manager can undo the change.
+//
+// Threads: ForceStatus, AddStatusListener and RemoveStatusListener run on the calling thread;
+// ForceStatusChild, HandleCommandChild and the RefreshStatus that follows a change run on the
+// manager's command thread, one at a time. RefreshStatus may also run on the user-interface
+// thread or a platform thread at the same time; the status is an atomic integer.
+// DispatchTimerNotification and ProcessTimerNotification run on the user-interface thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/Ids.h"
+#include "app/TimerNotification.h"
+#include "app/WorkerThread.h"
+#include "platform/Types.h"
+
+class IStatusListener {
+ public:
+  virtual ~IStatusListener() = default;
+  // Called on the thread that fired the change (usually a worker command thread); a listener
+  // that touches windows must post to the user-interface thread.
+  virtual void OnStatusChanged(int status, int mgrId, int reason) = 0;
+  virtual std::string GetListenerName() = 0;
+};
+
+// The parameter of every command posted to a manager's worker; the handler frees it.
+struct StatusChangeRequest {
+  int value;
+  int delayMs;
+};
+
+// An auto-reset event, set when a status request ends or is refused.
+class CAutoResetEvent {
+ public:
+  void Set();
+  void Reset();
+  // True when the event was set within `timeoutMs` (and clears it).
+  bool Wait(int timeoutMs);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool set_ = false;
+};
+
+class CMgr : public ITimerNotificationTarget, public WorkerThread {
+ public:
+  static constexpr int CMD_FORCE_STATUS = 0;
+  static constexpr int REASON_REFRESH = 10;
+  // Characters of "mgr_config" kept; reaches the highest manager id (52).
+  static constexpr std::size_t kMgrConfigChars = 53;
+  // Mutex waits longer than this count as a deadlock and lead to an orderly self-restart.
+  static constexpr int kMutexLimitMs = 2000;
+
+  explicit CMgr(int id);
+  ~CMgr() override;
+
+  // ITimerNotificationTarget: when `mgrId` is this manager's id, ProcessTimerNotification.
+  void DispatchTimerNotification(int mgrId, int param) override;
+
+  // Starts watching the platform; called once by the application after the database is open.
+  virtual void Initialize() = 0;
+  virtual bool NotifyOnRefresh() { return true; }
+  virtual int GetId() const { return id_; }
+  // Reads the status; on a change writes the "changed" entry; fires the listeners when forced
+  // or changed (and NotifyOnRefresh).
+  virtual void RefreshStatus(int force);
+  virtual void RefreshStatusChild(int force) = 0;
+  virtual void RunTest() {}
+  // Requests a change to `status`, run on the worker; with `minutes` > 0 a time limit that
+  // hands `param` back to ProcessTimerNotification when it expires.
+  virtual void ForceStatus(int status, int minutes, int param, int delayMs);
+  virtual void ForceStatusChild(int status, int minutes) = 0;
+  virtual void SetSecondaryStatus() = 0;
+  virtual int GetEventCount() const { return eventCount_.load(); }
+  virtual void SetTimeLimitNotification(int mgrId, int minutes, int param);
+  virtual void EnsureTimeLimitNotification(int mgrId, int minutes, int param);
+  virtual void ClearTimeLimitNotification(int mgrId);
+  virtual void ProcessTimerNotification(int param);
+  virtual void HandleCommandChild(int command, int value) = 0;
+  virtual std::string GetName() { return "unknown"; }
+  virtual std::string GetStatusName(int status) { return "unknown"; }
+
+  void AddStatusListener(IStatusListener* listener);
+  void RemoveStatusListener(IStatusListener* listener);
+  void FireStatusChanged(int reason);
+
+  void SetStatusValue(int status) { status_.store(status); }
+  int GetStatus() const { return status_.load(); }
+  // Location numbers pushed to the home-screen item by the cell-location manager.
+  virtual void GetLocationNumbers(int* first, int* second) { *first = *second = 0; }
+
+  // Whether the last ForceStatus was accepted, and the event set when a request ends.
+  int RequestAccepted() const { return requestAccepted_.load(); }
+  CAutoResetEvent& StatusEvent() { return statusEvent_; }
+  platform::HNOTIFY LimitNotification() const { return limitNotification_.load(); }
+
+  static void AddMgr(CMgr* mgr);
+  static void RemoveMgr(CMgr* mgr);
+  static CMgr* GetMgr(int id);
+  static std::vector<CMgr*> GetAll();
+  static void RefreshAll();
+  static void SendStatusToPlugin();
+  // The configuration character of manager `id` ('0' disabled, '2' switchable, other: read only).
+  static char ConfigChar(int id);
+  // Reloads "mgr_config" (used at start-up and by tests).
+  static void LoadConfig();
+
+ protected:
+  void HandleCommandWorkerThread(int command, std::intptr_t param) override;
+  // A request that never ran is freed here.
+  void DiscardCommand(int command, std::intptr_t param) override;
+  void IncrementEventCount() { eventCount_.fetch_add(1); }
+
+ private:
+  void PushToPlugin();
+
+  std::atomic<int> limitMinutes_{0};
+  std::atomic<int> limitParam_{0};
+  std::vector<IStatusListener*> listeners_;
+  std::atomic<int> status_{STATUS_UNKNOWN};
+  std::atomic<int> eventCount_{0};
+  std::atomic<platform::HNOTIFY> limitNotification_{0};
+  std::timed_mutex listenersMutex_;
+  const int id_;
+  CAutoResetEvent statusEvent_;
+  std::atomic<int> requestAccepted_{1};
+};

@@ -1,0 +1,361 @@
+#include "ui/WindowMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+#include "app/App.h"
+#include "app/Ids.h"
+#include "app/Mgr.h"
+#include "app/RegistrySettings.h"
+#include "app/Texts.h"
+#include "app/TimerNotification.h"
+#include "app/Trace.h"
+#include "platform/Device.h"
+#include "platform/Mosutil.h"
+#include "platform/Notify.h"
+
+using platform::LPARAM;
+using platform::UINT;
+using platform::WPARAM;
+
+// Receives the platform window's messages on whatever thread they arrive and queues them onto
+// the user-interface thread.
+class CWindowMain::Sink : public platform::IWindowSink {
+ public:
+  explicit Sink(CWindowMain* window) : window_(window) {}
+  void OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) override {
+    QMetaObject::invokeMethod(
+        window_, [w = window_, msg, wParam, lParam] { w->HandleMessage(msg, wParam, lParam); },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  CWindowMain* window_;
+};
+
+namespace {
+
+struct MenuEntry {
+  int id;
+  const char* text;
+};
+
+// The entries of the current-location submenu.
+const MenuEntry kLocationEntries[] = {
+    {40229, TEXT_ID("MENU_MAIN_PANEL_CURRENT_LOCATION_ADD_PROFILE")},
+    {40231, TEXT_ID("MENU_MAIN_PANEL_CURRENT_LOCATION_ASSIGN_PROFILE")},
+    {40232, TEXT_ID("MENU_MAIN_PANEL_CURRENT_LOCATION_SCHEDULE_PROFILE")},
+    {40233, TEXT_ID("MENU_MAIN_PANEL_CURRENT_LOCATION_ACTIONS_PROFILE")},
+    {40235, TEXT_ID("MENU_MAIN_PANEL_CURRENT_LOCATION_LOCK")},
+    {40237, TEXT_ID("MENU_MAIN_PANEL_CURRENT_LOCATION_UNLOCK")},
+};
+
+// The diagnostic commands of the test submenu.
+const MenuEntry kTestEntries[] = {
+    {40052, TEXT_ID("MENU_TEST_LOWER_BATTERY")}, {40053, TEXT_ID("MENU_TEST_LOWER_SIGNAL")},
+    {40054, TEXT_ID("MENU_TEST_LOCATION_1")},    {40115, TEXT_ID("MENU_TEST_LOCATION_2")},
+    {40057, TEXT_ID("MENU_TEST_RESTART")},       {40109, TEXT_ID("MENU_TEST_RADIO_CHECK")},
+    {40116, TEXT_ID("MENU_TEST_SEND_MAIL")},     {40117, TEXT_ID("MENU_TEST_LIST_PROVIDERS")},
+    {40118, TEXT_ID("MENU_TEST_SEND_SMS")},
+};
+
+const MenuEntry kDataEntries[] = {
+    {40047, TEXT_ID("MENU_DATA_BACKUP")},
+    {40048, TEXT_ID("MENU_DATA_RESTORE")},
+    {40049, TEXT_ID("MENU_DATA_CHECK_INTEGRITY")},
+    {40050, TEXT_ID("MENU_DATA_FORMAT")},
+};
+
+}  // namespace
+
+CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
+  setWindowTitle("MainWindow");
+  auto* panel = new QWidget(this);
+  auto* layout = new QVBoxLayout(panel);
+  placeLabel_ = new QLabel(panel);
+  placeLabel_->setWordWrap(true);
+  placeLabel_->setAlignment(Qt::AlignCenter);
+  diagnosticLabel_ = new QLabel(panel);
+  layout->addStretch();
+  layout->addWidget(placeLabel_);
+  layout->addStretch();
+  layout->addWidget(diagnosticLabel_);
+  setCentralWidget(panel);
+}
+
+CWindowMain::~CWindowMain() {
+  if (CApp* app = CApp::GetInstance()) {
+    if (app->GetMainWindow() == this)
+      app->SetMainWindow(nullptr);
+  }
+  if (platform::HWND h = hwnd_.exchange(0))
+    platform::DestroyTopLevelWindow(h);
+}
+
+QString CWindowMain::Tr(const char* id) {
+  return QString::fromStdString(CTexts::GetInstance()->GetText(id));
+}
+
+bool CWindowMain::InitGUI() {
+  Trace(TRACE_TRACE, "CWindowMain::InitGUI");
+  if (platform::HWND other = platform::FindWindow(kMainWindowClass)) {
+    platform::SetForegroundWindow(other);
+    Trace(TRACE_INFO, "La aplicacion ya estaba en ejecucion");
+    return false;
+  }
+  platform::Device* dev = platform::Device::Current();
+  int width = dev ? static_cast<int>(dev->GetStateInt("screen_width", 240)) : 240;
+  int height = dev ? static_cast<int>(dev->GetStateInt("screen_height", 320)) : 320;
+  resize(width, height);
+  CreateMenus();
+  platform::HWND h = platform::RegisterTopLevelWindow(kMainWindowClass, sink_.get());
+  if (!h) {
+    Trace(TRACE_ERROR, "Error registrando clase principal");
+    return false;
+  }
+  hwnd_.store(h);
+  if (CApp* app = CApp::GetInstance())
+    app->SetMainWindow(this);
+  show();
+  shown_ = true;
+  UpdateDiagnosticLine();
+  return true;
+}
+
+void CWindowMain::CreateMenus() {
+  QMenuBar* bar = menuBar();
+  bar->clear();
+  QAction* hide = bar->addAction(Tr("MENU_HIDE"));
+  connect(hide, &QAction::triggered, this, [this] { OnCommand(CMD_HIDE); });
+  QMenu* menu = bar->addMenu(Tr("MENU_MENU"));
+  auto add = [this](QMenu* m, int id, const char* text) {
+    QAction* a = m->addAction(Tr(text));
+    a->setData(id);
+    connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); });
+  };
+  add(menu, CMD_PAGE_MAIN, "PAGE MAIN");
+  QMenu* location = menu->addMenu(Tr("MENU_MAIN_PANEL_CURRENT_LOCATION"));
+  for (const auto& e : kLocationEntries)
+    add(location, e.id, e.text);
+  QMenu* test = menu->addMenu(Tr("TEST"));
+  for (const auto& e : kTestEntries)
+    add(test, e.id, e.text);
+  QMenu* beam = test->addMenu(Tr("BEAM"));
+  add(beam, 40111, "ON");
+  add(beam, 40112, "OFF");
+  QMenu* forwarding = test->addMenu(Tr("CALL FORWARDING"));
+  add(forwarding, 40094, "OFF");
+  add(forwarding, 40095, "ON");
+  QMenu* volume = test->addMenu(Tr("VOLUME_LEVEL"));
+  for (int level = 0; level <= 5; ++level) {
+    int id = 40127 + level;
+    QAction* a = volume->addAction(QString("%1 %").arg(level * 20));
+    a->setData(id);
+    connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); });
+  }
+  add(test, 40133, "BACKLIGHT");
+  add(test, 40135, "TODAY THEME");
+  add(test, 40136, "RING TONE");
+  add(test, 40223, "MEMORY");
+  add(test, 40224, "MENU LOCATION REPORT");
+  QMenu* data = menu->addMenu(Tr("MENU_DATA"));
+  for (const auto& e : kDataEntries)
+    add(data, e.id, e.text);
+  QMenu* xml = data->addMenu(Tr("MENU_DATA_XML"));
+  add(xml, 40059, "MENU_DATA_XML_IMPORT");
+  add(xml, 40060, "MENU_DATA_XML_EXPORT");
+  menu->addSeparator();
+  add(menu, CMD_ABOUT, "ABOUT TITLE");
+  add(menu, CMD_HELP, "MENU_HELP_TEXT");
+  add(menu, CMD_EXIT, "EXIT");
+}
+
+void CWindowMain::RegisterCommand(int id, std::function<void()> handler) {
+  commands_[id] = std::move(handler);
+}
+
+void CWindowMain::RegisterMessage(UINT msg, std::function<void(WPARAM, LPARAM)> handler) {
+  messages_[msg] = std::move(handler);
+}
+
+void CWindowMain::AddTimerTarget(ITimerNotificationTarget* target) {
+  timerTargets_.push_back(target);
+}
+
+void CWindowMain::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case platform::WM_COMMAND:
+      OnCommand(static_cast<int>(wParam & 0xFFFF));
+      break;
+    case platform::WM_CLOSE:
+      if (OnClose(false)) {
+        quitting_ = true;
+        QApplication::quit();
+      }
+      break;
+    case WM_TIMER_NOTIFICATION:
+      OnTimerNotification(static_cast<int>(wParam), static_cast<int>(lParam));
+      break;
+    case WM_IDLE_NOTIFICATION:
+      OnIdleNotification();
+      break;
+    case WM_ITEM_REGISTER:
+      OnItemRegister(static_cast<platform::HWND>(wParam));
+      break;
+    case WM_TRAY_ICON:
+      if (lParam == 514)
+        ShowToFront();  // left button released on the icon
+      break;
+    case WM_DIAGNOSTIC_COUNTER_1:
+      counter1_ = static_cast<int>(wParam);
+      UpdateDiagnosticLine();
+      break;
+    case WM_DIAGNOSTIC_COUNTER_2:
+      counter2_ = static_cast<int>(wParam);
+      UpdateDiagnosticLine();
+      break;
+    case platform::WM_PLATFORM_SHOW:
+      if (static_cast<int>(wParam) == platform::SW_HIDE) {
+        Hide();
+      } else {
+        ShowToFront();
+      }
+      break;
+    case platform::WM_PLATFORM_FOREGROUND:
+      ShowToFront();
+      break;
+    default:
+      if (auto it = messages_.find(msg); it != messages_.end())
+        it->second(wParam, lParam);
+      break;
+  }
+}
+
+void CWindowMain::OnCommand(int id) {
+  Trace(TRACE_TRACE, "CWindowMain::OnCommand(%d)", id);
+  if (auto it = commands_.find(id); it != commands_.end()) {
+    it->second();
+    return;
+  }
+  switch (id) {
+    case CMD_HIDE:
+    case CMD_HIDE_BUTTON:
+      Hide();
+      break;
+    case CMD_EXIT:
+      closing_.store(true);
+      platform::PostMessage(GetHandle(), platform::WM_CLOSE, 0, 0);
+      break;
+    default:
+      Trace(TRACE_DEBUG, "CWindowMain::OnCommand(%d) not handled", id);
+      break;
+  }
+}
+
+void CWindowMain::OnTimerNotification(int id, int param) {
+  Trace(TRACE_TRACE, "CWindowMain::OnTimerNotification");
+  for (ITimerNotificationTarget* target : timerTargets_)
+    target->DispatchTimerNotification(id, param);
+}
+
+void CWindowMain::OnIdleNotification() {
+  Trace(TRACE_TRACE, "CWindowMain::OnIdleNotification");
+  if (idleHandler_)
+    idleHandler_();
+}
+
+void CWindowMain::OnItemRegister(platform::HWND item) {
+  CApp* app = CApp::GetInstance();
+  if (!app || !app->IsGuiInitialized())
+    return;
+  todayHwnd_.store(item);
+  CMgr::SendStatusToPlugin();
+  if (item)
+    platform::PostMessage(item, WM_ITEM_PLACE_CHANGED, 0, 0);
+}
+
+bool CWindowMain::OnClose(bool systemRequest) {
+  if (closing_.load() && !systemRequest) {
+    if (closeWithoutAsking_.load())
+      return true;
+    if (platform::QuestionBox(GetHandle(),
+                              CTexts::GetInstance()->GetText("MAIN_PANEL_CONFIRM_CLOSE"))) {
+      return true;
+    }
+    closing_.store(false);
+    return false;
+  }
+  // A close request from the system closes the program only when the settings allow it.
+  return CRegistrySettings::Instance()->GetDWORD("allow_windows_close_tlv") != 0;
+}
+
+void CWindowMain::closeEvent(QCloseEvent* event) {
+  if (quitting_ || OnClose(true)) {
+    quitting_ = true;
+    event->accept();
+    QApplication::quit();
+  } else {
+    event->ignore();
+  }
+}
+
+void CWindowMain::Hide() {
+  shown_ = false;
+  hide();
+}
+
+void CWindowMain::ShowToFront() {
+  shown_ = true;
+  show();
+  raise();
+  activateWindow();
+}
+
+void CWindowMain::SendFeatureState(int mgrId, int status) {
+  if (platform::HWND item = todayHwnd_.load()) {
+    platform::PostMessage(item, WM_ITEM_FEATURE_STATE, static_cast<WPARAM>(mgrId), status);
+  }
+}
+
+void CWindowMain::SendLocation(int first, int second) {
+  if (platform::HWND item = todayHwnd_.load()) {
+    platform::PostMessage(item, WM_ITEM_LOCATION, static_cast<WPARAM>(first), second);
+  }
+}
+
+void CWindowMain::PublishPlace(const std::string& place, const std::string& frame) {
+  CRegistrySettings* settings = CRegistrySettings::Instance();
+  settings->SetString("current_place", place);
+  settings->SetString("current_frame", frame);
+  if (platform::HWND item = todayHwnd_.load()) {
+    platform::PostMessage(item, WM_ITEM_PLACE_CHANGED, 0, 0);
+  }
+  QString text = QString::fromStdString(place) + "\n" + QString::fromStdString(frame);
+  QMetaObject::invokeMethod(
+      this, [this, text] { placeLabel_->setText(text); }, Qt::QueuedConnection);
+}
+
+void CWindowMain::RefreshNotificationDiagnostics() {
+  QMetaObject::invokeMethod(
+      this, [this] { UpdateDiagnosticLine(); }, Qt::QueuedConnection);
+}
+
+void CWindowMain::SetCloseWithoutAsking() {
+  closeWithoutAsking_.store(true);
+  closing_.store(true);
+}
+
+void CWindowMain::UpdateDiagnosticLine() {
+  if (!CRegistrySettings::DebugInfo()) {
+    diagnosticLabel_->clear();
+    return;
+  }
+  std::vector<platform::HNOTIFY> handles;
+  platform::CeGetUserNotificationHandles(&handles, 500);
+  platform::SYSTEMTIME now = platform::Clock::LocalTime();
+  diagnosticLabel_->setText(QString::asprintf("%d-%d-%d[%02d-%02d:%02d:%02d]", counter1_, counter2_,
+                                              static_cast<int>(handles.size()), now.wDay, now.wHour,
+                                              now.wMinute, now.wSecond));
+}

@@ -1,0 +1,102 @@
+// The program's main window: a full-screen panel of the phone's screen size, resident for the
+// program's whole life (closing it normally only hides it), and the receiver of every window
+// message other processes and the core post to the program.
+//
+// Threads: the window lives on the user-interface thread. Its platform window handle receives
+// messages on the endpoint thread (other processes) or on any posting thread (this process);
+// they are queued onto the user-interface thread before they are handled. The IMainWindow
+// operations are safe from any thread.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "app/MainWindowInterface.h"
+#include "platform/Window.h"
+
+class ITimerNotificationTarget;
+class QMenu;
+
+class CWindowMain : public QMainWindow, public IMainWindow {
+  Q_OBJECT
+
+ public:
+  // Soft-key and menu command ids.
+  enum Command {
+    CMD_HIDE = 5,
+    CMD_ABOUT = 9,
+    CMD_HIDE_BUTTON = 111,
+    CMD_REFRESH = 112,
+    CMD_EXIT = 1234,
+    CMD_PAGE_MAIN = 40002,
+    CMD_HELP = 40241,
+  };
+
+  CWindowMain();
+  ~CWindowMain() override;
+
+  // Start-up: single-instance check, the platform window of class "MainWindow", the menus and
+  // the panel. False when the program must not go on (another instance runs).
+  bool InitGUI();
+
+  // IMainWindow.
+  platform::HWND GetHandle() const override { return hwnd_.load(); }
+  void SendFeatureState(int mgrId, int status) override;
+  void SendLocation(int first, int second) override;
+  void PublishPlace(const std::string& place, const std::string& frame) override;
+  void RefreshNotificationDiagnostics() override;
+  void SetCloseWithoutAsking() override;
+  void AddTimerTarget(ITimerNotificationTarget* target) override;
+
+  // Commands and messages that later parts of the program handle. User-interface thread.
+  void RegisterCommand(int id, std::function<void()> handler);
+  void RegisterMessage(platform::UINT msg,
+                       std::function<void(platform::WPARAM, platform::LPARAM)> handler);
+  void SetIdleHandler(std::function<void()> handler) { idleHandler_ = std::move(handler); }
+
+  // Handles one window message; user-interface thread.
+  void HandleMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
+
+  bool IsShown() const { return shown_; }
+  platform::HWND TodayWindow() const { return todayHwnd_.load(); }
+  int DiagnosticCounter(int n) const { return n == 1 ? counter1_ : counter2_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class Sink;
+
+  void CreateMenus();
+  void OnCommand(int id);
+  void OnTimerNotification(int id, int param);
+  void OnIdleNotification();
+  void OnItemRegister(platform::HWND item);
+  // True when the window may close now (asks the user when Exit was chosen).
+  bool OnClose(bool systemRequest);
+  void Hide();
+  void ShowToFront();
+  void UpdateDiagnosticLine();
+  QString Tr(const char* id);
+
+  std::unique_ptr<Sink> sink_;
+  std::atomic<platform::HWND> hwnd_{0};
+  std::atomic<platform::HWND> todayHwnd_{0};
+  std::atomic<bool> closing_{false};
+  std::atomic<bool> closeWithoutAsking_{false};
+  bool shown_ = false;
+  bool quitting_ = false;
+  int counter1_ = 0;
+  int counter2_ = 0;
+  std::vector<ITimerNotificationTarget*> timerTargets_;
+  std::map<int, std::function<void()>> commands_;
+  std::map<platform::UINT, std::function<void(platform::WPARAM, platform::LPARAM)>> messages_;
+  std::function<void()> idleHandler_;
+  QLabel* placeLabel_ = nullptr;
+  QLabel* diagnosticLabel_ = nullptr;
+};
