@@ -111,9 +111,9 @@ std::string DisplayPath(const fs::path& hostPath) {
   return hostPath.string();
 }
 
-void ShowFileError(const BrokenFile& file) {
-  platform::ErrorBox(0, file.result == LoadResult::kNotLocated ? kErrorLocating : kErrorReading,
-                     DisplayPath(file.path).c_str());
+std::string FileErrorText(const BrokenFile& file) {
+  return platform::Format(file.result == LoadResult::kNotLocated ? kErrorLocating : kErrorReading,
+                          DisplayPath(file.path).c_str());
 }
 
 // Ends the process at once, as the phone's TerminateProcess on itself does.
@@ -156,13 +156,21 @@ CTexts* CTexts::GetInstance() {
   CTexts* texts = g_instance.load(std::memory_order_acquire);
   if (texts)
     return texts;
-  std::lock_guard lock(g_instanceMutex);
-  texts = g_instance.load(std::memory_order_relaxed);
-  if (!texts) {
-    texts = new CTexts();
-    texts->LoadTexts();
-    g_instance.store(texts, std::memory_order_release);
+  bool created = false;
+  {
+    std::lock_guard lock(g_instanceMutex);
+    texts = g_instance.load(std::memory_order_relaxed);
+    if (!texts) {
+      texts = new CTexts();
+      texts->LoadTexts();
+      g_instance.store(texts, std::memory_order_release);
+      created = true;
+    }
   }
+  // Outside the lock: a box may wait for the user-interface thread, which may itself be asking
+  // for the texts meanwhile.
+  if (created)
+    texts->ReportLoadErrors();
   return texts;
 }
 
@@ -221,13 +229,20 @@ void CTexts::LoadTexts() {
   if (!matched && !broken.empty()) {
     if (document_) {
       for (const BrokenFile& file : broken)
-        ShowFileError(file);
+        loadErrors_.push_back(FileErrorText(file));
     } else {
-      ShowFileError(broken.front());
-      TerminateSelf();
+      loadErrors_.push_back(FileErrorText(broken.front()));
+      unusable_ = true;
     }
   }
   Trace(TRACE_TRACE, "CTexts::-LoadTexts(%s)", loadedTag_.c_str());
+}
+
+void CTexts::ReportLoadErrors() {
+  for (const std::string& message : loadErrors_)
+    platform::ErrorBox(0, "%s", message.c_str());
+  if (unusable_)
+    TerminateSelf();
 }
 
 std::string CTexts::GetText(const std::string& id) {

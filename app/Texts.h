@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // Marks a string literal as a text id where the id is passed through a variable or a table
 // instead of straight to GetText, e.g. `const char* key = TEXT_ID("EVENT_LOG_MGR_BT_NAME");`.
@@ -32,7 +33,9 @@ class CTexts {
   // What GetText answers for an id that the chosen file lacks (or when no file was chosen).
   static constexpr const char* kMissingText = "????";
 
-  // The process's translation object, created and loaded on the first call. Thread-safe.
+  // The process's translation object, created and loaded on the first call. Thread-safe. The
+  // first call shows an error box for a broken file that may be the chosen language; when
+  // translation files exist but none can be read, it shows the box and ends the process.
   static CTexts* GetInstance();
   // Destroys the instance so that the next GetInstance loads afresh (the language is otherwise
   // fixed for the life of the process). Tests only: no other thread may be using the instance.
@@ -68,17 +71,24 @@ class CTexts {
  protected:
   CTexts();
   // Reads the "language" setting, walks the translation folder and keeps the chosen file.
-  // Runs once, from GetInstance, before any lookup. Ends the process with an error box when
-  // translation files exist but none of them can be read.
+  // Runs once, from GetInstance, before any lookup. Broken files are noted for
+  // ReportLoadErrors.
   virtual void LoadTexts();
 
  private:
   struct Document;
 
+  // Shows an error box for each broken file noted by LoadTexts, and ends the process when
+  // translation files exist but none of them could be read. Called by the creating thread
+  // once the instance is published, without holding the creation lock.
+  void ReportLoadErrors();
+
   std::unique_ptr<Document> document_;  // absent until a file was chosen
   std::string language_;
   std::string author_;
   std::string loadedTag_;
+  std::vector<std::string> loadErrors_;  // boxes still to show
+  bool unusable_ = false;                // files exist, none could be read
 
   std::mutex mutex_;  // guards cache_ and the document queries
   std::map<std::string, std::string> cache_;
