@@ -77,6 +77,28 @@ struct WorkerThread::CommandRun {
   }
 };
 
+bool WorkerThread::PostLock::TryLockFor(int ms) {
+  std::unique_lock lock(mutex_);
+  if (!free_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !held_; }))
+    return false;
+  held_ = true;
+  return true;
+}
+
+void WorkerThread::PostLock::Lock() {
+  std::unique_lock lock(mutex_);
+  free_.wait(lock, [this] { return !held_; });
+  held_ = true;
+}
+
+void WorkerThread::PostLock::Unlock() {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = false;
+  }
+  free_.notify_one();
+}
+
 struct WorkerThread::CommandThread {
   std::thread thread;
   std::shared_ptr<CommandRun> run;
@@ -153,8 +175,7 @@ void WorkerThread::PostCommand(int command, int timeoutMs, std::intptr_t param) 
     Trace(TRACE_TRACE, "WorkerThread::PostCommand(%d, Pend: %d. %#4X)", command,
           static_cast<int>(GetQueueLength()), Tag());
   }
-  std::unique_lock post(postMutex_, std::defer_lock);
-  if (!post.try_lock_for(std::chrono::milliseconds(kPostWaitMs))) {
+  if (!postLock_.TryLockFor(kPostWaitMs)) {
     Trace(TRACE_ERROR, "Error a la espera de poder postear un comando%#4X. WAIT_TIMEOUT", Tag());
     DiscardCommand(command, param);
     return;
@@ -182,7 +203,7 @@ void WorkerThread::PostCommand(int command, int timeoutMs, std::intptr_t param) 
     UpdatePendingTotal();
     queued = true;
   }
-  post.unlock();
+  postLock_.Unlock();
   if (!queued)
     DiscardCommand(command, param);
   Trace(TRACE_TRACE, "WorkerThread::~PostCommand(%d,%d,.%#4X )", command, timeoutMs, Tag());
@@ -201,8 +222,9 @@ void WorkerThread::Stop() {
   Trace(TRACE_TRACE, "WorkerThread::Stop().%#4X", Tag());
   {
     // Under the post lock, so that no post that already passed its checks lands after this.
-    std::lock_guard post(postMutex_);
+    postLock_.Lock();
     acceptingCommands_ = false;
+    postLock_.Unlock();
   }
   Trace(TRACE_TRACE, "Se denegara la entrada de mas comandos a partir de ahora.%#4X", Tag());
   if (stopMode_ == STOP_WHEN_DRAINED) {

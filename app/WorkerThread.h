@@ -171,8 +171,20 @@ class WorkerThread {
   bool stopSignal_ = false;   // set by SetStop to wake the thread
   bool finished_ = false;     // set by the thread as its last act
 
-  // Serialises posters (taken before queueMutex_ or stateMutex_).
-  std::timed_mutex postMutex_;
+  // Serialises posters (taken before queueMutex_ or stateMutex_). A lock with a time limit,
+  // built on a condition variable (which the thread sanitizer follows, unlike timed mutexes).
+  class PostLock {
+   public:
+    bool TryLockFor(int ms);
+    void Lock();
+    void Unlock();
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable free_;
+    bool held_ = false;
+  };
+  PostLock postLock_;
 
   // Guards thread_ (created by Start, joined or detached once).
   std::mutex threadMutex_;
