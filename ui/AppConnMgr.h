@@ -29,8 +29,24 @@ class CAppConnMgr : public CApp {
  private:
   void RegisterCommands();
 
-  // Construction order (destruction runs in reverse).
+  // Construction order (destruction runs in reverse). Each slot is filled when its feature
+  // exists; keep one line per slot.
+  // 1 database (CDB)
+  // 2 Bluetooth manager (id 1)
+  // 3 messaging manager (id 10)
+  // 4 power-state manager (id 9)
+  // 5 phone-radio manager (id 3)
+  // 6 data-connections manager (id 4)
+  // 7 band manager (id 5)
+  // 8 speaker manager (id 2)
+  // 9 system-state broker
   std::unique_ptr<CSystemStateBroker> broker_;
+  // 10 cell-location manager (id 6)
+  // 11 settings store
   std::unique_ptr<CRegistrySettings> settings_;
+  // 12 infrared beam manager (id 50)
+  // 13 call forwarding manager (id 51)
+  // 14 backlight manager (id 52)
+  // After the members: the Wi-Fi manager (id 0), the cell history, the schedule engine.
   std::unique_ptr<CWindowMain> window_;
 };
