@@ -24,8 +24,8 @@
 // Marks a string literal as a text id where the id is passed through a variable or a table
 // instead of straight to GetText, e.g. `const char* key = TEXT_ID("EVENT_LOG_MGR_BT_NAME");`.
 // It expands to the literal itself. The text-id check of the test suite collects the literal
-// ids of every GetText call and TEXT_ID marker in the sources and requires each of them in
-// every translation file.
+// ids of every GetText call, TEXT_ID marker and call of a local helper named exactly Text in
+// the sources, and requires each of them in every translation file.
 #define TEXT_ID(id) id
 
 class CTexts {

@@ -1,5 +1,6 @@
 // Keeps the translation files complete and consistent with the program:
-// - every text id the sources use (GetText("...") or TEXT_ID("...")) is in every file;
+// - every text id the sources use (GetText("..."), TEXT_ID("...") or the common local helper
+//   Text("...")) is in every file;
 // - the files carry the same ids, and each id has the same printf conversions in every file;
 // - texts that callers use as formats have the conversions the callers pass, and no other
 //   text contains a '%'.
@@ -33,10 +34,12 @@ struct TextIdUse {
   std::string where;  // "path:line"
 };
 
-// The ids of GetText("...") calls and TEXT_ID("...") markers in `source`. Calls whose argument
-// is not a literal are not seen; such ids must be marked with TEXT_ID where they are written.
+// The ids of GetText("...") calls, TEXT_ID("...") markers and calls of a local lookup helper
+// named Text("...") in `source`. Calls whose argument is not a literal are not seen; such ids
+// must be marked with TEXT_ID where they are written.
 std::vector<TextIdUse> CollectTextIds(const std::string& source, const std::string& path) {
-  static const std::regex kUse(R"re(\b(?:GetText|TEXT_ID)\s*\(\s*"((?:[^"\\\n]|\\.)*)"\s*\))re");
+  static const std::regex kUse(
+      R"re(\b(?:GetText|TEXT_ID|Text)\s*\(\s*"((?:[^"\\\n]|\\.)*)"\s*\))re");
   std::vector<TextIdUse> uses;
   for (auto it = std::sregex_iterator(source.begin(), source.end(), kUse);
        it != std::sregex_iterator(); ++it) {
@@ -190,7 +193,9 @@ TEST(TextIdsTest, TheCollectorFindsLiteralIdsOnly) {
       "auto d = texts->GetText(name);\n"
       "auto e = exception.GetText();\n"
       "auto f = MyGetText(\"NOT AN ID\");\n"
-      "auto g = GetText(\"SAY \\\"HI\\\"\");\n";
+      "auto g = GetText(\"SAY \\\"HI\\\"\");\n"
+      "throw CBaseException(\"%s\", Text(\"ERROR REGISTERING EVENT\").c_str());\n"
+      "label->setText(\"NOT AN ID EITHER\");\n";
   std::vector<TextIdUse> uses = CollectTextIds(source, "x.cpp");
   std::vector<std::string> ids, where;
   for (const auto& use : uses) {
@@ -198,8 +203,9 @@ TEST(TextIdsTest, TheCollectorFindsLiteralIdsOnly) {
     where.push_back(use.where);
   }
   EXPECT_EQ(ids, (std::vector<std::string>{"EVENT_LOG_MGR_BT_NAME", "LOCK WARNING", "MENU_DATA",
-                                           "SAY \\\"HI\\\""}));
-  EXPECT_EQ(where, (std::vector<std::string>{"x.cpp:1", "x.cpp:2", "x.cpp:4", "x.cpp:8"}));
+                                           "SAY \\\"HI\\\"", "ERROR REGISTERING EVENT"}));
+  EXPECT_EQ(where,
+            (std::vector<std::string>{"x.cpp:1", "x.cpp:2", "x.cpp:4", "x.cpp:8", "x.cpp:9"}));
 }
 
 TEST(TextIdsTest, ConversionsAreReadAsPrintfReadsThem) {
