@@ -33,8 +33,9 @@ const BaseValue kBaseValues[] = {
     {HKEY_LOCAL_MACHINE, "System\\State\\Connections", "Count", DWORD{0}},
     // Band selection read by the radio when it restarts: 0 automatic, 1 2G, 2 3G.
     {HKEY_LOCAL_MACHINE, "SOFTWARE\\OEM\\UMTS", "OpMode", DWORD{0}},
-    {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Power\\State", "Default",
-     "{98C5250D-C29A-4985-AE5F-AFE5367E5006}\\WLAN1"},
+    // Power state of each power-managed device, named by its device class and instance (0 = on).
+    {HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Power\\State",
+     "{98C5250D-C29A-4985-AE5F-AFE5367E5006}\\WLAN1", DWORD{0}},
     // Control panel: sounds, ring and backlight.
     {HKEY_CURRENT_USER, "ControlPanel\\Sounds\\RingTone0", "Sound", "\\Windows\\Ring.wav"},
     {HKEY_CURRENT_USER, "ControlPanel\\Sounds\\RingTone0", "Script", "p"},
