@@ -1,5 +1,6 @@
 #include "app/SystemStateBroker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -81,6 +82,12 @@ void CSystemStateBroker::AddListener(IStateListener* listener) {
   listeners_.push_back(listener);
 }
 
+void CSystemStateBroker::RemoveListener(IStateListener* listener) {
+  std::unique_lock dispatching(dispatchMutex_);
+  std::lock_guard lock(listenersMutex_);
+  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
 platform::HRESULT CSystemStateBroker::Watch(platform::HKEY root, const std::string& subKey,
                                             const std::string& valueName, platform::DWORD mask,
                                             platform::HREGNOTIFY* handle, WatchMode mode) {
@@ -151,6 +158,7 @@ void CSystemStateBroker::Run() {
 }
 
 void CSystemStateBroker::Dispatch(platform::HREGNOTIFY handle) {
+  std::shared_lock dispatching(dispatchMutex_);
   std::vector<IStateListener*> copy;
   {
     std::lock_guard lock(listenersMutex_);

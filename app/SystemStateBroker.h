@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,9 @@ class CSystemStateBroker {
   static CSystemStateBroker* GetInstance();
 
   void AddListener(IStateListener* listener);
+  // Removes a listener and waits until no notification is being dispatched to it any more, so
+  // that its owner may be destroyed afterwards. Never call it from OnStateChanged.
+  void RemoveListener(IStateListener* listener);
   // Watches one registry value ("any change" with `mask`); returns the platform result
   // (0 = success) and the handle through `handle`. A failure is reported through ProcesarError.
   platform::HRESULT Watch(platform::HKEY root, const std::string& subKey,
@@ -59,6 +63,8 @@ class CSystemStateBroker {
   bool Pause(int ms);
 
   std::mutex listenersMutex_;
+  // Held shared while listeners are called, exclusively by RemoveListener.
+  std::shared_mutex dispatchMutex_;
   std::vector<IStateListener*> listeners_;
   std::vector<platform::HREGNOTIFY> watches_;
   platform::HMSGQUEUE hQueue_ = 0;
