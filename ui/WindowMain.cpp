@@ -120,6 +120,7 @@ bool CWindowMain::InitGUI() {
     app->SetMainWindow(this);
   show();
   shown_ = true;
+  RecordVisibility();
   UpdateDiagnosticLine();
   return true;
 }
@@ -248,6 +249,10 @@ void CWindowMain::OnCommand(int id) {
       closing_.store(true);
       platform::PostMessage(GetHandle(), platform::WM_CLOSE, 0, 0);
       break;
+    case CMD_TEST_RESTART:
+      if (CApp* app = CApp::GetInstance())
+        app->RequestExit();
+      break;
     default:
       Trace(TRACE_DEBUG, "CWindowMain::OnCommand(%d) not handled", id);
       break;
@@ -255,7 +260,7 @@ void CWindowMain::OnCommand(int id) {
 }
 
 void CWindowMain::OnTimerNotification(int id, int param) {
-  Trace(TRACE_TRACE, "CWindowMain::OnTimerNotification");
+  Trace(TRACE_TRACE, "CWindowMain::OnTimerNotification(%d, %d)", id, param);
   for (ITimerNotificationTarget* target : timerTargets_)
     target->DispatchTimerNotification(id, param);
 }
@@ -304,6 +309,7 @@ void CWindowMain::closeEvent(QCloseEvent* event) {
 void CWindowMain::Hide() {
   shown_ = false;
   hide();
+  RecordVisibility();
 }
 
 void CWindowMain::ShowToFront() {
@@ -311,6 +317,14 @@ void CWindowMain::ShowToFront() {
   show();
   raise();
   activateWindow();
+  RecordVisibility();
+}
+
+void CWindowMain::RecordVisibility() {
+  // The phone's state shows whether the program's window is on screen.
+  if (platform::Device* dev = platform::Device::Current()) {
+    dev->SetState("main_window", shown_ ? "shown" : "hidden");
+  }
 }
 
 void CWindowMain::SendFeatureState(int mgrId, int status) {

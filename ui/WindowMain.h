@@ -35,6 +35,7 @@ class CWindowMain : public QMainWindow, public IMainWindow {
     CMD_EXIT = 1234,
     CMD_PAGE_MAIN = 40002,
     CMD_HELP = 40241,
+    CMD_TEST_RESTART = 40057,
   };
 
   CWindowMain();
@@ -82,6 +83,7 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   void Hide();
   void ShowToFront();
   void UpdateDiagnosticLine();
+  void RecordVisibility();
   QString Tr(const char* id);
 
   std::unique_ptr<Sink> sink_;

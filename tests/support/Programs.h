@@ -1,0 +1,48 @@
+// Running the real telvane program on a test device, for integration tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/TestDevice.h"
+
+class TelvaneProcess {
+ public:
+  // Installs the program on the device (console `install`) when asked to.
+  explicit TelvaneProcess(TestDevice& dev, bool install = true);
+  // Ends the program and the device's notification runner if they still run.
+  ~TelvaneProcess();
+
+  // Starts telvane with `args` in the background; false when it could not be started.
+  bool Start(const std::vector<std::string>& args = {});
+  // Runs telvane with `args` to its end; returns its exit code.
+  int Run(const std::vector<std::string>& args);
+  // Waits until the main window exists (true) or `timeoutMs` passed.
+  bool WaitForWindow(int timeoutMs = 10000);
+  // Waits until the started process has ended; false on time-out.
+  bool WaitForExit(int timeoutMs = 10000);
+  pid_t Pid() const { return pid_; }
+  // The trace file both telvane processes write (TELVANE_TRACE at level 0).
+  std::string TraceText() const;
+  const std::filesystem::path& TracePath() const { return trace_; }
+  std::vector<std::string> Environment() const;
+
+ private:
+  TestDevice& dev_;
+  pid_t pid_ = -1;
+  std::filesystem::path trace_;
+};
+
+// Polls `pred` every 20 ms until it holds or `timeoutMs` passed.
+template <class Pred>
+bool WaitUntil(Pred pred, int timeoutMs = 10000) {
+  for (int waited = 0; waited < timeoutMs; waited += 20) {
+    if (pred())
+      return true;
+    usleep(20000);
+  }
+  return pred();
+}
