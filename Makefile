@@ -39,6 +39,7 @@ sanitize: asan tsan
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@echo "== start-up"; scripts/measure-startup.sh $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')
