@@ -6,8 +6,9 @@
 // Threads: the tables are used from the user-interface thread and from the schedule engine's
 // and the cell tracker's worker threads. Every operation first takes the owning CDB's lock
 // (`CDB::Lock`), so that a seek and the read that follows it are never split by another thread,
-// then the table's own Lock for its cache. A table never waits for another table's Lock while it
-// holds its own, so the tables cannot deadlock among themselves. Failures are thrown as
+// then the table's own Lock while it reads or changes its cache. That Lock is never held while
+// waiting for anything else (another table, the database), so the locks cannot deadlock.
+// Failures are thrown as
 // CExceptionDB (CFindNotFoundDB when a key is absent).
 #pragma once
 
@@ -149,17 +150,19 @@ class CTableCache : public Base {
 
   void LoadCache() override {
     auto db = this->LockDb();
-    std::lock_guard lock(this->m_Lock);
-    if (this->m_CacheLoaded)
+    if (this->IsCacheLoaded())
       return;
-    m_Cache.clear();
-    this->ReadAll([this](const std::vector<platform::CEPROPVAL>& props, platform::CEOID oid) {
+    // Read without the cache's Lock: it is never held while waiting for anything else.
+    std::vector<R> records;
+    this->ReadAll([&](const std::vector<platform::CEPROPVAL>& props, platform::CEOID oid) {
       R record;
       this->FillRecord(props, record);
       record.SetOid(oid);
-      m_Cache.push_back(record);
+      records.push_back(record);
     });
-    SortCache(m_Cache);
+    SortCache(records);
+    std::lock_guard lock(this->m_Lock);
+    m_Cache = std::move(records);
     this->m_CacheLoaded = true;
   }
 
