@@ -100,10 +100,10 @@ struct Schema {
 };
 
 // The column that holds a property. Unnamed properties get a name from their id.
-std::string ColumnName(const CEPROPSPEC& spec) {
-  if (!spec.name.empty())
-    return spec.name;
-  return Format("P%08X", static_cast<unsigned>(spec.propid));
+std::string ColumnName(const CEPROPSPEC& desc) {
+  if (!desc.name.empty())
+    return desc.name;
+  return Format("P%08X", static_cast<unsigned>(desc.propid));
 }
 
 struct Volume {
@@ -238,11 +238,11 @@ LONG LoadSchema(Volume& vol, const std::string& name, Schema* out) {
   StmtUse usePs(ps);
   sqlite3_bind_int64(ps, 1, schema.dbOid);
   while ((rc = sqlite3_step(ps)) == SQLITE_ROW) {
-    CEPROPSPEC spec;
-    spec.propid = static_cast<CEPROPID>(sqlite3_column_int64(ps, 0));
-    spec.dwFlags = static_cast<DWORD>(sqlite3_column_int64(ps, 1));
-    spec.name = reinterpret_cast<const char*>(sqlite3_column_text(ps, 2));
-    schema.props.push_back(std::move(spec));
+    CEPROPSPEC desc;
+    desc.propid = static_cast<CEPROPID>(sqlite3_column_int64(ps, 0));
+    desc.dwFlags = static_cast<DWORD>(sqlite3_column_int64(ps, 1));
+    desc.name = reinterpret_cast<const char*>(sqlite3_column_text(ps, 2));
+    schema.props.push_back(std::move(desc));
   }
   if (rc != SQLITE_DONE)
     return MapSqlite(rc);
@@ -494,22 +494,22 @@ LONG CeCreateDatabase(const CEGUID& guid, const CEDBASEINFO& info,
   if (lower.rfind("sqlite_", 0) == 0 || lower.rfind("_cedb_", 0) == 0) {
     return ERROR_INVALID_PARAMETER;
   }
-  std::vector<CEPROPSPEC> specs = props;
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    if (!KnownType(TypeFromPropId(specs[i].propid)))
+  std::vector<CEPROPSPEC> descs = props;
+  for (std::size_t i = 0; i < descs.size(); ++i) {
+    if (!KnownType(TypeFromPropId(descs[i].propid)))
       return ERROR_NOT_SUPPORTED;
-    specs[i].name = ColumnName(specs[i]);
-    if (EqualsNoCase(specs[i].name, "_oid"))
+    descs[i].name = ColumnName(descs[i]);
+    if (EqualsNoCase(descs[i].name, "_oid"))
       return ERROR_ALREADY_EXISTS;
     for (std::size_t j = 0; j < i; ++j) {
-      if (specs[j].propid == specs[i].propid || EqualsNoCase(specs[j].name, specs[i].name)) {
+      if (descs[j].propid == descs[i].propid || EqualsNoCase(descs[j].name, descs[i].name)) {
         return ERROR_ALREADY_EXISTS;
       }
     }
   }
   const CEPROPSPEC* key = nullptr;
   if (info.sort.propid != 0) {
-    for (const auto& s : specs) {
+    for (const auto& s : descs) {
       if (s.propid == info.sort.propid)
         key = &s;
     }
@@ -553,19 +553,19 @@ LONG CeCreateDatabase(const CEGUID& guid, const CEDBASEINFO& info,
     if (!ps)
       return MapSqlite(rc);
     std::string columns;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
+    for (std::size_t i = 0; i < descs.size(); ++i) {
       StmtUse use(ps);
       sqlite3_bind_int64(ps, 1, created);
       sqlite3_bind_int64(ps, 2, static_cast<std::int64_t>(i));
-      sqlite3_bind_int64(ps, 3, specs[i].propid);
-      sqlite3_bind_int64(ps, 4, specs[i].dwFlags);
-      sqlite3_bind_text(ps, 5, specs[i].name.data(), static_cast<int>(specs[i].name.size()),
+      sqlite3_bind_int64(ps, 3, descs[i].propid);
+      sqlite3_bind_int64(ps, 4, descs[i].dwFlags);
+      sqlite3_bind_text(ps, 5, descs[i].name.data(), static_cast<int>(descs[i].name.size()),
                         SQLITE_TRANSIENT);
       rc = sqlite3_step(ps);
       if (rc != SQLITE_DONE)
         return MapSqlite(rc);
-      columns += ", " + Quote(specs[i].name) +
-                 (TypeFromPropId(specs[i].propid) == CEVT_LPWSTR ? " TEXT" : " INTEGER");
+      columns += ", " + Quote(descs[i].name) +
+                 (TypeFromPropId(descs[i].propid) == CEVT_LPWSTR ? " TEXT" : " INTEGER");
     }
     std::string sql = "CREATE TABLE " + Quote(info.name) +
                       "(_oid INTEGER PRIMARY KEY AUTOINCREMENT" + columns + ")";
@@ -722,20 +722,20 @@ LONG CeReadRecordProps(CEDBHANDLE handle, const std::vector<CEPROPID>* wanted,
   std::vector<CEPROPID> missing;  // wanted properties the database does not have
   if (wanted) {
     for (CEPROPID id : *wanted) {
-      const CEPROPSPEC* spec = odb->schema.Find(id);
-      if (spec) {
-        columns.push_back(spec);
+      const CEPROPSPEC* desc = odb->schema.Find(id);
+      if (desc) {
+        columns.push_back(desc);
       } else {
         missing.push_back(id);
       }
     }
   } else {
-    for (const auto& spec : odb->schema.props)
-      columns.push_back(&spec);
+    for (const auto& desc : odb->schema.props)
+      columns.push_back(&desc);
   }
   std::string sql = "SELECT _oid";
-  for (const auto* spec : columns)
-    sql += ", " + Quote(spec->name);
+  for (const auto* desc : columns)
+    sql += ", " + Quote(desc->name);
   sql += " FROM " + Quote(odb->schema.name) + " WHERE _oid = ?";
   int rc;
   sqlite3_stmt* st = vol.Prepare(sql, &rc);
@@ -768,8 +768,8 @@ LONG CeReadRecordProps(CEDBHANDLE handle, const std::vector<CEPROPID>* wanted,
       }
     }
   } else {
-    for (const auto* spec : columns) {
-      auto it = read.find(spec->propid);
+    for (const auto* desc : columns) {
+      auto it = read.find(desc->propid);
       if (it != read.end())
         props->push_back(std::move(it->second));
     }
@@ -795,16 +795,16 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
   const CEPROPSPEC* key = schema.sort.propid ? schema.Find(schema.sort.propid) : nullptr;
   bool keyGiven = false;
   for (std::size_t i = 0; i < props.size(); ++i) {
-    const CEPROPSPEC* spec = schema.Find(props[i].propid);
-    if (!spec)
+    const CEPROPSPEC* desc = schema.Find(props[i].propid);
+    if (!desc)
       return ERROR_INVALID_PARAMETER;
-    if (TypeFromPropId(spec->propid) == CEVT_AUTO_I4)
+    if (TypeFromPropId(desc->propid) == CEVT_AUTO_I4)
       return ERROR_ACCESS_DENIED;
     for (std::size_t j = 0; j < i; ++j) {
       if (props[j].propid == props[i].propid)
         return ERROR_INVALID_PARAMETER;
     }
-    if (spec == key) {
+    if (desc == key) {
       if ((schema.sort.dwFlags & CEDB_SORT_NONNULL) && (props[i].wFlags & CEDB_PROPDELETE)) {
         return ERROR_INVALID_PARAMETER;
       }
@@ -823,9 +823,9 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
       }
       // Auto-numbered properties take the database's next number.
       std::vector<const CEPROPSPEC*> autos;
-      for (const auto& spec : schema.props) {
-        if (TypeFromPropId(spec.propid) == CEVT_AUTO_I4)
-          autos.push_back(&spec);
+      for (const auto& desc : schema.props) {
+        if (TypeFromPropId(desc.propid) == CEVT_AUTO_I4)
+          autos.push_back(&desc);
       }
       std::int64_t number = 0;
       if (!autos.empty()) {
@@ -851,8 +851,8 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
         names += (names.empty() ? "" : ", ") + Quote(schema.Find(p.propid)->name);
         marks += marks.empty() ? "?" : ", ?";
       }
-      for (const auto* spec : autos) {
-        names += (names.empty() ? "" : ", ") + Quote(spec->name);
+      for (const auto* desc : autos) {
+        names += (names.empty() ? "" : ", ") + Quote(desc->name);
         marks += marks.empty() ? "?" : ", ?";
       }
       std::string sql = names.empty()
