@@ -13,12 +13,6 @@
 #include "data/DB.h"
 
 class CWindowMain;
-class CBacklightMgr;
-class CCpuMgr;
-class CSpeakerMgr;
-class CBTMgr;
-class CBeamMgr;
-class CWifiOssVcsMgr;
 
 class CAppConnMgr : public CApp {
  public:
@@ -41,26 +35,20 @@ class CAppConnMgr : public CApp {
   // 1 database (CDB)
   std::unique_ptr<CDB> db_;
   // 2 Bluetooth manager (id 1)
-  std::unique_ptr<CBTMgr> bt_;
   // 3 messaging manager (id 10)
   // 4 power-state manager (id 9)
-  std::unique_ptr<CCpuMgr> cpu_;
   // 5 phone-radio manager (id 3)
   // 6 data-connections manager (id 4)
   // 7 band manager (id 5)
   // 8 speaker manager (id 2)
-  std::unique_ptr<CSpeakerMgr> speaker_;
   // 9 system-state broker
   std::unique_ptr<CSystemStateBroker> broker_;
   // 10 cell-location manager (id 6)
   // 11 settings store
   std::unique_ptr<CRegistrySettings> settings_;
   // 12 infrared beam manager (id 50)
-  std::unique_ptr<CBeamMgr> beam_;
   // 13 call forwarding manager (id 51)
   // 14 backlight manager (id 52)
-  std::unique_ptr<CBacklightMgr> backlight_;
   // After the members: the Wi-Fi manager (id 0), the cell history, the schedule engine.
-  std::unique_ptr<CWifiOssVcsMgr> wifi_;
   std::unique_ptr<CWindowMain> window_;
 };
