@@ -121,6 +121,8 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   // A request that never ran is freed here.
   void DiscardCommand(int command, std::intptr_t param) override;
   void IncrementEventCount() { eventCount_.fetch_add(1); }
+  // Managers whose changes finish asynchronously report the request's outcome themselves.
+  void SetRequestAccepted(int value) { requestAccepted_.store(value); }
 
  private:
   void PushToPlugin();
