@@ -13,6 +13,9 @@
 #include "data/DB.h"
 
 class CWindowMain;
+class CBTMgr;
+class CBeamMgr;
+class CWifiOssVcsMgr;
 
 class CAppConnMgr : public CApp {
  public:
@@ -35,6 +38,7 @@ class CAppConnMgr : public CApp {
   // 1 database (CDB)
   std::unique_ptr<CDB> db_;
   // 2 Bluetooth manager (id 1)
+  std::unique_ptr<CBTMgr> bt_;
   // 3 messaging manager (id 10)
   // 4 power-state manager (id 9)
   // 5 phone-radio manager (id 3)
@@ -47,8 +51,10 @@ class CAppConnMgr : public CApp {
   // 11 settings store
   std::unique_ptr<CRegistrySettings> settings_;
   // 12 infrared beam manager (id 50)
+  std::unique_ptr<CBeamMgr> beam_;
   // 13 call forwarding manager (id 51)
   // 14 backlight manager (id 52)
   // After the members: the Wi-Fi manager (id 0), the cell history, the schedule engine.
+  std::unique_ptr<CWifiOssVcsMgr> wifi_;
   std::unique_ptr<CWindowMain> window_;
 };
