@@ -7,7 +7,10 @@
 #include "app/Trace.h"
 #include "managers/BTMgr.h"
 #include "managers/BeamMgr.h"
+#include "managers/ConnectionsMgr.h"
+#include "managers/MessageMgr.h"
 #include "managers/WifiOssVcsMgr.h"
+#include "platform/ConnMgr.h"
 #include "platform/Mosutil.h"
 #include "ui/WindowMain.h"
 
@@ -23,6 +26,8 @@ CAppConnMgr::CAppConnMgr() {
   // Members in construction order (see the header); managers whose features exist join here.
   db_ = std::make_unique<CDB>();
   bt_ = std::make_unique<CBTMgr>();
+  message_ = std::make_unique<CMessageMgr>();
+  connections_ = std::make_unique<CConnectionsMgr>();
   broker_ = std::make_unique<CSystemStateBroker>();
   settings_ = std::make_unique<CRegistrySettings>();
   beam_ = std::make_unique<CBeamMgr>();
@@ -42,6 +47,8 @@ CAppConnMgr::~CAppConnMgr() {
   beam_.reset();
   settings_.reset();
   broker_.reset();
+  connections_.reset();
+  message_.reset();
   bt_.reset();
   db_.reset();
 }
@@ -54,8 +61,10 @@ bool CAppConnMgr::InitGUI() {
   // 2. Initialise the managers in this order: phone radio (3), messaging (10), Wi-Fi (0) with
   //    RefreshStatus(1), data connections (4), power state (9), band (5), call forwarding (51),
   //    speaker (2), cell location (6), backlight (52), infrared beam (50).
+  message_->Initialize();
   wifi_->Initialize();
   wifi_->RefreshStatus(1);
+  connections_->Initialize();
   // The infrared beam comes last.
   beam_->Initialize();
   // 3. Create the main window.
@@ -68,6 +77,7 @@ bool CAppConnMgr::InitGUI() {
     // 6. Timer targets in this order: phone radio, Wi-Fi, data connections, band, speaker, cell
     //    location, Bluetooth, schedule engine.
     window_->AddTimerTarget(wifi_.get());
+    window_->AddTimerTarget(connections_.get());
     window_->AddTimerTarget(bt_.get());
     RegisterCommands();
     // 7. Every manager reads its status and fires its listeners.
@@ -81,6 +91,40 @@ bool CAppConnMgr::InitGUI() {
 
 void CAppConnMgr::RegisterCommands() {
   window_->RegisterCommand(CWindowMain::CMD_REFRESH, [] { CMgr::RefreshAll(); });
+  // Data connections: the connection manager's status messages and the idle check.
+  platform::UINT connectionsMsg = platform::RegisterWindowMessage(platform::kConnMgrStatusMessage);
+  if (connectionsMsg == 0) {
+    Trace(TRACE_ERROR, "Error creando mensaje de conexiones");
+  } else {
+    window_->RegisterMessage(connectionsMsg, [this](platform::WPARAM w, platform::LPARAM) {
+      connections_->NewEvent(w);
+    });
+    platform::HRESULT hr =
+        platform::ConnMgrRegisterForStatusChangeNotification(1, window_->GetHandle());
+    if (hr != platform::S_OK)
+      Trace(TRACE_ERROR, "Error suscribiendose a notificaciones de conexiones. %d", hr);
+  }
+  window_->SetIdleHandler([this] { connections_->ProcessIdleNotification(); });
+  // The messaging commands of the "TEST" submenu, with fixed test values.
+  constexpr int kCmdTestSendMail = 40116;
+  constexpr int kCmdTestListProviders = 40117;
+  constexpr int kCmdTestSendSms = 40118;
+  window_->RegisterCommand(kCmdTestSendMail, [this] {
+    message_->SendMail(
+        "test@example.com", "Telvane", "Test message sent by Telvane.",
+        static_cast<int>(CRegistrySettings::Instance()->GetDWORD(CMessageMgr::kMailProviderKey)));
+  });
+  window_->RegisterCommand(kCmdTestListProviders, [this] {
+    std::vector<std::string> names;
+    message_->ListMailProviders(&names);
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+      text += std::to_string(i) + ": " + names[i] + "\n";
+    platform::TextBox(window_->GetHandle(), text);
+  });
+  window_->RegisterCommand(kCmdTestSendSms, [this] {
+    message_->SendSms("+10000000000", "Test message sent by Telvane.");
+  });
   window_->RegisterMessage(WM_BLUETOOTH_EVENT, [this](platform::WPARAM w, platform::LPARAM l) {
     bt_->OnBluetoothEvent(w, l);
   });

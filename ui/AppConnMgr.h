@@ -13,6 +13,8 @@
 #include "data/DB.h"
 
 class CWindowMain;
+class CConnectionsMgr;
+class CMessageMgr;
 class CBTMgr;
 class CBeamMgr;
 class CWifiOssVcsMgr;
@@ -40,9 +42,11 @@ class CAppConnMgr : public CApp {
   // 2 Bluetooth manager (id 1)
   std::unique_ptr<CBTMgr> bt_;
   // 3 messaging manager (id 10)
+  std::unique_ptr<CMessageMgr> message_;
   // 4 power-state manager (id 9)
   // 5 phone-radio manager (id 3)
   // 6 data-connections manager (id 4)
+  std::unique_ptr<CConnectionsMgr> connections_;
   // 7 band manager (id 5)
   // 8 speaker manager (id 2)
   // 9 system-state broker
