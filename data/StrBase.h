@@ -11,6 +11,11 @@
 
 #include "platform/Cedb.h"
 
+class CDB;
+namespace pugi {
+class xml_node;
+}  // namespace pugi
+
 class CStrBase {
  public:
   // `ToString` never returns more than this many characters.
@@ -32,6 +37,9 @@ class CStrBase {
   virtual void Reset() = 0;
   virtual std::int32_t GetId() const = 0;
   virtual void SetId(std::int32_t id) = 0;
+  // Appends the record to an XML export (data/XmlData.h), reading what belongs to it from
+  // `db`. Only a place writes anything.
+  virtual void WriteXml(pugi::xml_node& element, CDB& db) const {}
 
   platform::CEOID GetOid() const { return m_oid; }
   void SetOid(platform::CEOID oid) { m_oid = oid; }

@@ -19,6 +19,9 @@ class CStrPlace : public CStrBase {
   void Reset() override;
   std::int32_t GetId() const override { return m_Id; }
   void SetId(std::int32_t id) override { m_Id = id; }
+  // Writes the place's attributes into `element`, then one child per cell, location area and
+  // time frame of the place, each frame with its actions (data/XmlData.cpp).
+  void WriteXml(pugi::xml_node& element, CDB& db) const override;
 
   const std::string& GetName() const { return m_Name; }
   void SetName(const std::string& name) { m_Name = name; }
