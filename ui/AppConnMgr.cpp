@@ -6,9 +6,12 @@
 #include "app/Mgr.h"
 #include "app/Trace.h"
 #include "managers/BTMgr.h"
+#include "managers/BacklightMgr.h"
 #include "managers/BeamMgr.h"
 #include "managers/ConnectionsMgr.h"
+#include "managers/CpuMgr.h"
 #include "managers/MessageMgr.h"
+#include "managers/SpeakerMgr.h"
 #include "managers/WifiOssVcsMgr.h"
 #include "platform/ConnMgr.h"
 #include "platform/Mosutil.h"
@@ -27,10 +30,13 @@ CAppConnMgr::CAppConnMgr() {
   db_ = std::make_unique<CDB>();
   bt_ = std::make_unique<CBTMgr>();
   message_ = std::make_unique<CMessageMgr>();
+  cpu_ = std::make_unique<CCpuMgr>();
   connections_ = std::make_unique<CConnectionsMgr>();
+  speaker_ = std::make_unique<CSpeakerMgr>();
   broker_ = std::make_unique<CSystemStateBroker>();
   settings_ = std::make_unique<CRegistrySettings>();
   beam_ = std::make_unique<CBeamMgr>();
+  backlight_ = std::make_unique<CBacklightMgr>();
   // After the members: the Wi-Fi manager, the cell history and the schedule engine.
   wifi_ = std::make_unique<CWifiOssVcsMgr>();
 }
@@ -44,10 +50,13 @@ CAppConnMgr::~CAppConnMgr() {
   Trace(TRACE_TRACE, "-CAppConnMgr::-CAppConnMgr");
   // Everything created after the members goes first, then the members in reverse order.
   wifi_.reset();
+  backlight_.reset();
   beam_.reset();
   settings_.reset();
   broker_.reset();
+  speaker_.reset();
   connections_.reset();
+  cpu_.reset();
   message_.reset();
   bt_.reset();
   db_.reset();
@@ -65,6 +74,9 @@ bool CAppConnMgr::InitGUI() {
   wifi_->Initialize();
   wifi_->RefreshStatus(1);
   connections_->Initialize();
+  cpu_->Initialize();
+  speaker_->Initialize();
+  backlight_->Initialize();
   // The infrared beam comes last.
   beam_->Initialize();
   // 3. Create the main window.
@@ -78,6 +90,7 @@ bool CAppConnMgr::InitGUI() {
     //    location, Bluetooth, schedule engine.
     window_->AddTimerTarget(wifi_.get());
     window_->AddTimerTarget(connections_.get());
+    window_->AddTimerTarget(speaker_.get());
     window_->AddTimerTarget(bt_.get());
     RegisterCommands();
     // 7. Every manager reads its status and fires its listeners.

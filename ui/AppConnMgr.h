@@ -15,6 +15,9 @@
 class CWindowMain;
 class CConnectionsMgr;
 class CMessageMgr;
+class CBacklightMgr;
+class CCpuMgr;
+class CSpeakerMgr;
 class CBTMgr;
 class CBeamMgr;
 class CWifiOssVcsMgr;
@@ -44,11 +47,13 @@ class CAppConnMgr : public CApp {
   // 3 messaging manager (id 10)
   std::unique_ptr<CMessageMgr> message_;
   // 4 power-state manager (id 9)
+  std::unique_ptr<CCpuMgr> cpu_;
   // 5 phone-radio manager (id 3)
   // 6 data-connections manager (id 4)
   std::unique_ptr<CConnectionsMgr> connections_;
   // 7 band manager (id 5)
   // 8 speaker manager (id 2)
+  std::unique_ptr<CSpeakerMgr> speaker_;
   // 9 system-state broker
   std::unique_ptr<CSystemStateBroker> broker_;
   // 10 cell-location manager (id 6)
@@ -58,6 +63,7 @@ class CAppConnMgr : public CApp {
   std::unique_ptr<CBeamMgr> beam_;
   // 13 call forwarding manager (id 51)
   // 14 backlight manager (id 52)
+  std::unique_ptr<CBacklightMgr> backlight_;
   // After the members: the Wi-Fi manager (id 0), the cell history, the schedule engine.
   std::unique_ptr<CWifiOssVcsMgr> wifi_;
   std::unique_ptr<CWindowMain> window_;
