@@ -17,6 +17,7 @@
 // the application is called after it returned.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -117,5 +118,7 @@ LONG lineForward(HLINE line, DWORD allAddresses, DWORD addressId, const LINEFORW
 // Tests: while held, requests of this process are queued but neither carried out nor answered;
 // releasing the hold carries them out in order.
 void HoldTelephonyReplies(bool hold);
+// Tests: requests of this process made and not yet carried out.
+std::size_t PendingTelephonyRequests();
 
 }  // namespace platform

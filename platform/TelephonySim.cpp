@@ -495,6 +495,15 @@ LONG lineForward(HLINE line, DWORD allAddresses, DWORD addressId, const LINEFORW
   return Enqueue(line, std::move(request)) ? id : LINEERR_INVALLINEHANDLE;
 }
 
+std::size_t PendingTelephonyRequests() {
+  Service& s = S();
+  std::lock_guard lock(s.mutex_);
+  std::size_t n = 0;
+  for (const auto& request : s.queue_)
+    n += request.kind != Request::kTask;
+  return n;
+}
+
 void HoldTelephonyReplies(bool hold) {
   Service& s = S();
   std::lock_guard lock(s.mutex_);
