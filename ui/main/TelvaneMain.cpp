@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
       platform::TextBox(0, e.what());
     }
   }
-  CEventLog::GetInstance()->Clear();
+  CEventLog::Shutdown();
   Trace(TRACE_TRACE, "-WinMain(%s)", cmdLine.c_str());
   Trace(TRACE_TRACE, "-WorkerThreads(%d)", WorkerThread::GetWorkerCount());
   WorkerThread::TerminateAll();
