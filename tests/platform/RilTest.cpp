@@ -111,12 +111,12 @@ void SetRadio(bool on) {
   RegistrySetDWORD(HKEY_LOCAL_MACHINE, "System\\State\\Phone", "Status", on ? 0 : 0x10);
 }
 
-class RilTest : public ::testing::Test {
+class RilThreadTest : public ::testing::Test {
  protected:
   TestDevice dev;
 };
 
-TEST_F(RilTest, CellRequestIsAnsweredWithItsIdAndTheServingCell) {
+TEST_F(RilThreadTest, CellRequestIsAnsweredWithItsIdAndTheServingCell) {
   RilClient ril;
   ASSERT_EQ(ril.InitResult(), S_OK);
   ASSERT_TRUE(ril::SetServingCell(4711, 300, false));
@@ -138,7 +138,7 @@ TEST_F(RilTest, CellRequestIsAnsweredWithItsIdAndTheServingCell) {
   EXPECT_EQ(static_cast<std::int32_t>(r.words[4]), ril::kDefaultSignalMax);
 }
 
-TEST_F(RilTest, AnnouncedCellChangeNotifiesQuietOneOnlyAnswersRequests) {
+TEST_F(RilThreadTest, AnnouncedCellChangeNotifiesQuietOneOnlyAnswersRequests) {
   RilClient ril;
   ASSERT_TRUE(ril::SetServingCell(10, 20, true));
   Received r;
@@ -155,7 +155,7 @@ TEST_F(RilTest, AnnouncedCellChangeNotifiesQuietOneOnlyAnswersRequests) {
   EXPECT_EQ(ril.NotificationCount(RIL_NOTIFY_LOCATIONUPDATE), 1u);
 }
 
-TEST_F(RilTest, NotificationsFollowTheClassesAskedFor) {
+TEST_F(RilThreadTest, NotificationsFollowTheClassesAskedFor) {
   RilClient network(RIL_NCLASS_NETWORK);
   RilClient misc(RIL_NCLASS_MISC);
   ASSERT_TRUE(ril::SetSignal({-80, -113, -51, RIL_PARAM_SQ_ALL}));
@@ -169,7 +169,7 @@ TEST_F(RilTest, NotificationsFollowTheClassesAskedFor) {
   EXPECT_EQ(misc.NotificationCount(RIL_NOTIFY_LOCATIONUPDATE), 0u);
 }
 
-TEST_F(RilTest, RadioOffAnswersRequestsWithoutDataAndSendsNothing) {
+TEST_F(RilThreadTest, RadioOffAnswersRequestsWithoutDataAndSendsNothing) {
   RilClient ril;
   ASSERT_TRUE(ril::SetServingCell(5, 6, false));
   SetRadio(false);
@@ -188,7 +188,7 @@ TEST_F(RilTest, RadioOffAnswersRequestsWithoutDataAndSendsNothing) {
   EXPECT_EQ(ril.NotificationCount(RIL_NOTIFY_LOCATIONUPDATE), 1u);
 }
 
-TEST_F(RilTest, ClosedHandlesAreRefusedAndGetNothingMore) {
+TEST_F(RilThreadTest, ClosedHandlesAreRefusedAndGetNothingMore) {
   RilClient kept;
   RilClient closed;
   HRIL handle = closed.Handle();
@@ -201,7 +201,7 @@ TEST_F(RilTest, ClosedHandlesAreRefusedAndGetNothingMore) {
   EXPECT_EQ(closed.NotificationCount(RIL_NOTIFY_LOCATIONUPDATE), 0u);
 }
 
-TEST_F(RilTest, OpeningChecksItsArguments) {
+TEST_F(RilThreadTest, OpeningChecksItsArguments) {
   HRIL handle = 0;
   auto result = [](DWORD, HRESULT, const void*, std::size_t, DWORD) {};
   auto notify = [](DWORD, const void*, std::size_t, DWORD) {};
@@ -210,7 +210,7 @@ TEST_F(RilTest, OpeningChecksItsArguments) {
   EXPECT_EQ(handle, 0u);
 }
 
-TEST_F(RilTest, SignalIsPublishedAsAPercentage) {
+TEST_F(RilThreadTest, SignalIsPublishedAsAPercentage) {
   ASSERT_TRUE(ril::SetSignal({-80, -113, -51, RIL_PARAM_SQ_ALL}));
   DWORD percent = 0;
   ASSERT_EQ(
