@@ -96,9 +96,10 @@ void ReadTime(const pugi::xml_node& element, int operand, SYSTEMTIME* st) {
   }
 }
 
-CStrAction ReadAction(const pugi::xml_node& element) {
-  // Attributes the element lacks keep the values of a fresh action.
-  CStrAction action;
+// `fresh` is an action as constructed: attributes the element lacks keep its values. (One
+// fresh action serves the whole file, since constructing one reads the phone's clock.)
+CStrAction ReadAction(const pugi::xml_node& element, const CStrAction& fresh) {
+  CStrAction action = fresh;
   action.SetMgrId(IntAttr(element, "id", action.GetMgrId()));
   action.SetType(IntAttr(element, "type", action.GetType()));
   action.SetIntOp1(IntAttr(element, "arg_int_1", action.GetIntOp1()));
@@ -119,14 +120,14 @@ CStrAction ReadAction(const pugi::xml_node& element) {
   return action;
 }
 
-CXmlSchedule ReadSchedule(const pugi::xml_node& element) {
+CXmlSchedule ReadSchedule(const pugi::xml_node& element, const CStrAction& fresh) {
   CXmlSchedule schedule;
   schedule.period.SetName(TextAttr(element, "name"));
   schedule.period.SetStart(IntAttr(element, "begin_hour", 0), IntAttr(element, "begin_minute", 0));
   schedule.period.SetEnd(IntAttr(element, "end_hour", 0), IntAttr(element, "end_minute", 0));
   for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
     if (child.type() == pugi::node_element && std::strcmp(child.name(), kAction) == 0)
-      schedule.actions.push_back(ReadAction(child));
+      schedule.actions.push_back(ReadAction(child, fresh));
   }
   return schedule;
 }
@@ -346,6 +347,7 @@ CXmlData::ReadError CXmlData::Parse(std::string_view text, CXmlProfileSet* out,
     return ReadError::kNotProfileSet;
 
   CXmlProfileSet set;
+  const CStrAction fresh;
   for (pugi::xml_node element = root.first_child(); element; element = element.next_sibling()) {
     if (element.type() != pugi::node_element || std::strcmp(element.name(), kPlace) != 0)
       continue;
@@ -371,7 +373,7 @@ CXmlData::ReadError CXmlData::Parse(std::string_view text, CXmlProfileSet* out,
       } else if (std::strcmp(child.name(), kLac) == 0) {
         place.lacs.push_back(IntAttr(child, "id", 0));
       } else if (std::strcmp(child.name(), kSchedule) == 0) {
-        place.schedules.push_back(ReadSchedule(child));
+        place.schedules.push_back(ReadSchedule(child, fresh));
       }
     }
     set.places.push_back(std::move(place));

@@ -15,6 +15,7 @@
 #include "managers/WifiOssVcsMgr.h"
 #include "platform/ConnMgr.h"
 #include "platform/Mosutil.h"
+#include "ui/DataCommands.h"
 #include "ui/WindowMain.h"
 
 namespace {
@@ -104,6 +105,7 @@ bool CAppConnMgr::InitGUI() {
 
 void CAppConnMgr::RegisterCommands() {
   window_->RegisterCommand(CWindowMain::CMD_REFRESH, [] { CMgr::RefreshAll(); });
+  CDataCommands::Register(window_.get(), db_.get());
   // Data connections: the connection manager's status messages and the idle check.
   platform::UINT connectionsMsg = platform::RegisterWindowMessage(platform::kConnMgrStatusMessage);
   if (connectionsMsg == 0) {

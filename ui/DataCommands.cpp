@@ -1,0 +1,189 @@
+#include "ui/DataCommands.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+
+#include <string>
+
+#include "app/TextFormat.h"
+#include "app/Texts.h"
+#include "app/Trace.h"
+#include "data/DB.h"
+#include "data/ExceptionDB.h"
+#include "data/TableActions.h"
+#include "data/TableCell.h"
+#include "data/TableLAC.h"
+#include "data/TablePeriods.h"
+#include "data/TablePlaces.h"
+#include "data/XmlData.h"
+#include "platform/Device.h"
+#include "platform/Mosutil.h"
+#include "ui/WindowMain.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Text(const char* id) {
+  return CTexts::GetInstance()->GetText(id);
+}
+
+// A file dialog needs a display; the offscreen and minimal platforms have none.
+bool HasDisplay() {
+  QString name = QGuiApplication::platformName();
+  return name != "offscreen" && name != "minimal";
+}
+
+// How a host file is named to the user: as a device path when it lies on the phone.
+std::string DisplayName(const fs::path& file) {
+  if (platform::Device* device = platform::Device::Current()) {
+    if (auto devicePath = device->DevicePath(file))
+      return *devicePath;
+  }
+  return file.string();
+}
+
+}  // namespace
+
+void CDataCommands::Register(CWindowMain* window, CDB* db) {
+  auto commands = std::make_shared<CDataCommands>(window, db);
+  window->RegisterCommand(CMD_BACKUP, [commands] { commands->Backup(); });
+  window->RegisterCommand(CMD_RESTORE, [commands] { commands->Restore(); });
+  window->RegisterCommand(CMD_CHECK_INTEGRITY, [commands] { commands->CheckIntegrity(); });
+  window->RegisterCommand(CMD_FORMAT, [commands] { commands->Format(); });
+  window->RegisterCommand(CMD_XML_IMPORT, [commands] { commands->ImportXml(); });
+  window->RegisterCommand(CMD_XML_EXPORT, [commands] { commands->ExportXml(); });
+}
+
+std::optional<fs::path> CDataCommands::ChooseFile(bool save) {
+  platform::Device* device = platform::Device::Current();
+  if (!device)
+    return std::nullopt;
+  if (!HasDisplay())
+    return device->HostPath(kBackupFile);
+  QString folder = QString::fromStdString(device->FsRoot().string());
+  QString filter = "DB File (*.db)";
+  QString chosen =
+      save ? QFileDialog::getSaveFileName(window_, QString::fromStdString(Text("MENU_DATA_BACKUP")),
+                                          folder, filter)
+           : QFileDialog::getOpenFileName(
+                 window_, QString::fromStdString(Text("MENU_DATA_RESTORE")), folder, filter);
+  if (chosen.isEmpty())
+    return std::nullopt;
+  return fs::path(chosen.toStdString());
+}
+
+void CDataCommands::Backup() {
+  Trace(TRACE_TRACE, "CDataCommands::Backup");
+  std::optional<fs::path> file = ChooseFile(true);
+  if (!file)
+    return;
+  std::string error;
+  if (CXmlData::Backup(*db_, *file, &error)) {
+    platform::TextBox(window_->GetHandle(),
+                      FormatText(Text("DATA BACKUP DONE"), {DisplayName(*file)}));
+  } else {
+    Trace(TRACE_ERROR, "CDataCommands::Backup(%s) %s", file->c_str(), error.c_str());
+    platform::ErrorBox(window_->GetHandle(), "%s",
+                       FormatText(Text("ERROR DATA BACKUP"), {DisplayName(*file)}).c_str());
+  }
+}
+
+void CDataCommands::Restore() {
+  Trace(TRACE_TRACE, "CDataCommands::Restore");
+  std::optional<fs::path> file = ChooseFile(false);
+  if (!file)
+    return;
+  if (!platform::QuestionBox(window_->GetHandle(), Text("OPERATION WILL DELETE RECORDS")))
+    return;
+  std::string error;
+  bool restored = false;
+  try {
+    restored = CXmlData::Restore(*db_, *file, &error);
+  } catch (const CExceptionDB& e) {
+    error = e.GetMessage();
+  }
+  if (restored) {
+    platform::TextBox(window_->GetHandle(),
+                      FormatText(Text("DATA RESTORE DONE"), {DisplayName(*file)}));
+  } else {
+    Trace(TRACE_ERROR, "CDataCommands::Restore(%s) %s", file->c_str(), error.c_str());
+    platform::ErrorBox(window_->GetHandle(), "%s",
+                       FormatText(Text("ERROR DATA RESTORE"), {DisplayName(*file)}).c_str());
+  }
+}
+
+void CDataCommands::CheckIntegrity() {
+  Trace(TRACE_TRACE, "CDataCommands::CheckIntegrity");
+  CTableBase* tables[] = {db_->GetTablePlaces(), db_->GetTableLAC(), db_->GetTableCell(),
+                          db_->GetTablePeriods(), db_->GetTableActions()};
+  bool sound = true;
+  try {
+    for (CTableBase* table : tables) {
+      int count = 0;
+      bool ok = table->CheckIntegrity(&count);
+      Trace(TRACE_INFO, "CDataCommands::CheckIntegrity(%s) %d records, %s",
+            table->GetName().c_str(), count, ok ? "sound" : "orphans");
+      sound = sound && ok;
+    }
+  } catch (const CExceptionDB& e) {
+    Trace(TRACE_ERROR, "CDataCommands::CheckIntegrity %s", e.GetMessage().c_str());
+    sound = false;
+  }
+  if (sound)
+    platform::TextBox(window_->GetHandle(), Text("DB NOT ERRORS"));
+  else
+    platform::ErrorBox(window_->GetHandle(), "%s", Text("DB REPORT ERRORS").c_str());
+}
+
+void CDataCommands::Format() {
+  Trace(TRACE_TRACE, "CDataCommands::Format");
+  if (!platform::QuestionBox(window_->GetHandle(), Text("OPERATION WILL DELETE RECORDS")))
+    return;
+  try {
+    CXmlData::RecreateTables(*db_);
+  } catch (const CExceptionDB& e) {
+    Trace(TRACE_ERROR, "CDataCommands::Format %s", e.GetMessage().c_str());
+    platform::ErrorBox(window_->GetHandle(), "%s", Text("DB NOT ERASED").c_str());
+  }
+}
+
+void CDataCommands::ImportXml() {
+  Trace(TRACE_TRACE, "CDataCommands::ImportXml");
+  fs::path file = CXmlData::FilePath();
+  std::error_code ec;
+  if (!fs::exists(file, ec)) {
+    platform::ErrorBox(window_->GetHandle(), "%s", Text("ERROR_XML_IMPORT_FILE_NOT_FOUND").c_str());
+    return;
+  }
+  if (!platform::QuestionBox(window_->GetHandle(), Text("OPERATION WILL DELETE RECORDS")))
+    return;
+  // The whole file is read and checked before the database is touched.
+  CXmlProfileSet set;
+  std::string detail;
+  CXmlData::ReadError error = CXmlData::Read(file, &set, &detail);
+  if (error != CXmlData::ReadError::kNone) {
+    Trace(TRACE_ERROR, "CDataCommands::ImportXml %d %s", static_cast<int>(error), detail.c_str());
+    platform::ErrorBox(window_->GetHandle(), "%s", CXmlData::ErrorText(error, detail).c_str());
+    return;
+  }
+  try {
+    CXmlData::Replace(*db_, set);
+  } catch (const CExceptionDB& e) {
+    Trace(TRACE_ERROR, "CDataCommands::ImportXml %s", e.GetMessage().c_str());
+    platform::ErrorBox(window_->GetHandle(), "%s", e.GetMessage().c_str());
+    return;
+  }
+  platform::TextBox(window_->GetHandle(),
+                    FormatText(Text("MESSAGE_XML_IMPORT_SUCCESS"), {CXmlData::kFileName}));
+}
+
+void CDataCommands::ExportXml() {
+  Trace(TRACE_TRACE, "CDataCommands::ExportXml");
+  try {
+    CXmlData::ExportXml(*db_);
+  } catch (const CExceptionDB& e) {
+    Trace(TRACE_ERROR, "CDataCommands::ExportXml %s", e.GetMessage().c_str());
+    platform::ErrorBox(window_->GetHandle(), "%s", e.GetMessage().c_str());
+  }
+}

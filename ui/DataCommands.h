@@ -1,0 +1,55 @@
+// The main window's data menu: back up and restore the database file, check its integrity,
+// erase it ("format"), and import and export the XML data file. Each command asks before it
+// deletes anything and tells the user the outcome with the utility library's boxes.
+//
+// Backup and restore ask for a file with a file dialog when the program has a display; without
+// one (the offscreen platform, driven by the device console) they use the fixed device file
+// kBackupFile instead, so they stay usable and testable.
+//
+// Threads: user-interface thread only (the commands run from the main window).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+class CDB;
+class CWindowMain;
+
+class CDataCommands {
+ public:
+  // Command ids of the data menu.
+  enum Command {
+    CMD_BACKUP = 40047,
+    CMD_RESTORE = 40048,
+    CMD_CHECK_INTEGRITY = 40049,
+    CMD_FORMAT = 40050,
+    CMD_XML_IMPORT = 40059,
+    CMD_XML_EXPORT = 40060,
+  };
+  // Backup and restore file when no file dialog can be shown, as a device path.
+  static constexpr const char* kBackupFile = "\\tvmgr_backup.db";
+
+  // Registers the six commands with `window`; `db` and `window` must outlive the registration.
+  static void Register(CWindowMain* window, CDB* db);
+
+  CDataCommands(CWindowMain* window, CDB* db) : window_(window), db_(db) {}
+
+  void Backup();
+  void Restore();
+  // "DB NOT ERRORS" when every record's parent exists, else "DB REPORT ERRORS".
+  void CheckIntegrity();
+  // After the question "OPERATION WILL DELETE RECORDS": the database as a new phone has it.
+  void Format();
+  // After the same question: the database replaced by the data file. The file is read and
+  // checked before anything is deleted, and the replacement is all or nothing.
+  void ImportXml();
+  void ExportXml();
+
+ private:
+  // The file to back up to or restore from: the file dialog's answer (nothing when cancelled)
+  // or the fixed backup file.
+  std::optional<std::filesystem::path> ChooseFile(bool save);
+
+  CWindowMain* window_;
+  CDB* db_;
+};
