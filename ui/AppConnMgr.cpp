@@ -1,10 +1,16 @@
 #include "ui/AppConnMgr.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 
 #include "app/Mgr.h"
+#include "app/Texts.h"
 #include "app/Trace.h"
+#include "location/CellHistory.h"
+#include "location/RilMgr.h"
+#include "location/ScheduleEngine.h"
 #include "managers/BTMgr.h"
 #include "managers/BacklightMgr.h"
 #include "managers/BeamMgr.h"
@@ -24,6 +30,26 @@ namespace {
 constexpr int kCmdBeamOn = 40111;
 constexpr int kCmdBeamOff = 40112;
 
+// The location commands: the current-location submenu's lock and unlock, the location report,
+// and the requests of other windows for a fresh location.
+constexpr int kCmdLocationLock = 40235;
+constexpr int kCmdLocationUnlock = 40237;
+constexpr int kCmdLocationReport = 40224;
+constexpr int kCmdLocationRefresh = 10;
+constexpr int kCmdLocationRefreshOther = 40036;
+// The lock's time limit when no dialog can ask for one (no display).
+constexpr int kDefaultLockMinutes = 60;
+constexpr int kMaxLockMinutes = 24 * 60;
+
+// Asks the main window to repaint itself, from any thread.
+void RepaintMainWindow() {
+  CApp* app = CApp::GetInstance();
+  if (auto* window = dynamic_cast<CWindowMain*>(app ? app->GetMainWindow() : nullptr)) {
+    QMetaObject::invokeMethod(
+        window, [window] { window->update(); }, Qt::QueuedConnection);
+  }
+}
+
 }  // namespace
 
 CAppConnMgr::CAppConnMgr() {
@@ -35,15 +61,24 @@ CAppConnMgr::CAppConnMgr() {
   connections_ = std::make_unique<CConnectionsMgr>();
   speaker_ = std::make_unique<CSpeakerMgr>();
   broker_ = std::make_unique<CSystemStateBroker>();
+  ril_ = std::make_unique<CRilMgr>();
+  ril_->SetRepaintHook([](CRilMgr::Repaint) { RepaintMainWindow(); });
   settings_ = std::make_unique<CRegistrySettings>();
   beam_ = std::make_unique<CBeamMgr>();
   backlight_ = std::make_unique<CBacklightMgr>();
   // After the members: the Wi-Fi manager, the cell history and the schedule engine.
   wifi_ = std::make_unique<CWifiOssVcsMgr>();
+  CCellHistory::Instance();
+  ScheduleEngineHooks hooks = CScheduleEngine::DefaultHooks();
+  hooks.repaintMainWindow = RepaintMainWindow;
+  CScheduleEngine::Instance()->SetHooks(hooks);
 }
 
 CAppConnMgr::~CAppConnMgr() {
   Trace(TRACE_TRACE, "CAppConnMgr::-CAppConnMgr");
+  // The schedule engine goes first: its actions and publications reach the window and the
+  // managers.
+  CScheduleEngine::DestroyInstance();
   if (window_) {
     SetMainWindow(nullptr);
     window_.reset();
@@ -54,6 +89,7 @@ CAppConnMgr::~CAppConnMgr() {
   backlight_.reset();
   beam_.reset();
   settings_.reset();
+  ril_.reset();
   broker_.reset();
   speaker_.reset();
   connections_.reset();
@@ -77,6 +113,7 @@ bool CAppConnMgr::InitGUI() {
   connections_->Initialize();
   cpu_->Initialize();
   speaker_->Initialize();
+  ril_->Initialize();
   backlight_->Initialize();
   // The infrared beam comes last.
   beam_->Initialize();
@@ -92,7 +129,9 @@ bool CAppConnMgr::InitGUI() {
     window_->AddTimerTarget(wifi_.get());
     window_->AddTimerTarget(connections_.get());
     window_->AddTimerTarget(speaker_.get());
+    window_->AddTimerTarget(ril_.get());
     window_->AddTimerTarget(bt_.get());
+    window_->AddTimerTarget(CScheduleEngine::Instance());
     RegisterCommands();
     // 7. Every manager reads its status and fires its listeners.
     CMgr::RefreshAll();
@@ -104,7 +143,9 @@ bool CAppConnMgr::InitGUI() {
 }
 
 void CAppConnMgr::RegisterCommands() {
+  // The refresh button: every manager, the cell location among them, reads its state again.
   window_->RegisterCommand(CWindowMain::CMD_REFRESH, [] { CMgr::RefreshAll(); });
+  RegisterLocationCommands();
   CDataCommands::Register(window_.get(), db_.get());
   // Data connections: the connection manager's status messages and the idle check.
   platform::UINT connectionsMsg = platform::RegisterWindowMessage(platform::kConnMgrStatusMessage);
@@ -145,6 +186,38 @@ void CAppConnMgr::RegisterCommands() {
   });
   window_->RegisterCommand(kCmdBeamOn, [this] { beam_->ForceStatus(BEAM_STATUS_ON, 0, 0, 0); });
   window_->RegisterCommand(kCmdBeamOff, [this] { beam_->ForceStatus(BEAM_STATUS_OFF, 0, 0, 0); });
+}
+
+void CAppConnMgr::RegisterLocationCommands() {
+  auto text = [](const char* id) { return CTexts::GetInstance()->GetText(id); };
+  window_->RegisterCommand(kCmdLocationLock, [this, text] {
+    CScheduleEngine* engine = CScheduleEngine::Instance();
+    // Without a settings page the place is the current location's, or the first place.
+    CStrPlace place;
+    if (!engine->GetLockCandidate(&place)) {
+      platform::TextBox(window_->GetHandle(), "Place not found");
+      return;
+    }
+    int minutes = kDefaultLockMinutes;
+    if (QGuiApplication::platformName() != "offscreen") {
+      bool ok = false;
+      minutes = QInputDialog::getInt(window_.get(), QString::fromStdString(text("TIME LIMIT")),
+                                     QString::fromStdString(place.GetName()), kDefaultLockMinutes,
+                                     1, kMaxLockMinutes, 1, &ok);
+      if (!ok)
+        return;
+    }
+    platform::TextBox(window_->GetHandle(), text("LOCK WARNING"));
+    engine->LockToPlace(place);
+    engine->SetLockTimeLimit(minutes);
+    RepaintMainWindow();
+  });
+  window_->RegisterCommand(kCmdLocationUnlock, [] { CScheduleEngine::Instance()->EndLock(); });
+  window_->RegisterCommand(kCmdLocationReport, [this, text] {
+    platform::TextBox(window_->GetHandle(), text("LOCATION REPORT") + "\n" + ril_->GetReportText());
+  });
+  window_->RegisterCommand(kCmdLocationRefresh, [this] { ril_->RefreshStatus(1); });
+  window_->RegisterCommand(kCmdLocationRefreshOther, [this] { ril_->RefreshStatus(1); });
 }
 
 int CAppConnMgr::RunMessageLoop() {

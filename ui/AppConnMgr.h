@@ -21,6 +21,7 @@ class CSpeakerMgr;
 class CBTMgr;
 class CBeamMgr;
 class CWifiOssVcsMgr;
+class CRilMgr;
 
 class CAppConnMgr : public CApp {
  public:
@@ -37,6 +38,7 @@ class CAppConnMgr : public CApp {
 
  private:
   void RegisterCommands();
+  void RegisterLocationCommands();
 
   // Construction order (destruction runs in reverse). Each slot is filled when its feature
   // exists; keep one line per slot.
@@ -57,6 +59,7 @@ class CAppConnMgr : public CApp {
   // 9 system-state broker
   std::unique_ptr<CSystemStateBroker> broker_;
   // 10 cell-location manager (id 6)
+  std::unique_ptr<CRilMgr> ril_;
   // 11 settings store
   std::unique_ptr<CRegistrySettings> settings_;
   // 12 infrared beam manager (id 50)
