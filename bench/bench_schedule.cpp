@@ -1,0 +1,270 @@
+// Prints how fast the schedule follows the phone:
+// - from the radio's location notification to the START record of the new frame in the event
+//   log, on a real device with the cell tracker and the schedule engine running (the worker's
+//   fixed pause of 100 ms after the evaluation and after leaving the old frame is left out);
+// - the cost of the database lookups of one evaluation (location code to place, the place's
+//   frame for now, the frame's actions) with 1,000 places, 10,000 cells and 5,000 actions,
+//   as a median of single evaluations and then as Google Benchmark's runs.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/EventLog.h"
+#include "app/Mgr.h"
+#include "app/RegistrySettings.h"
+#include "app/Texts.h"
+#include "app/WorkerThread.h"
+#include "data/DB.h"
+#include "data/StrCell.h"
+#include "data/StrLAC.h"
+#include "data/TableActions.h"
+#include "data/TableCell.h"
+#include "data/TableLAC.h"
+#include "data/TablePeriods.h"
+#include "data/TablePlaces.h"
+#include "location/CellHistory.h"
+#include "location/LocationLookup.h"
+#include "location/RilMgr.h"
+#include "location/ScheduleEngine.h"
+#include "platform/Device.h"
+#include "platform/Ril.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+extern char** environ;
+
+namespace {
+
+constexpr int kPlaces = 1000;
+constexpr int kCellsPerPlace = 10;
+constexpr int kActionsPerFrame = 5;
+constexpr int kMoves = 30;
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty())
+    return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Installs the program on the device with the device console (settings and translations).
+bool Install(const fs::path& folder) {
+  std::string tool = TELVANE_DEVICE_TOOL;
+  std::string device = folder.string();
+  std::vector<char*> argv{tool.data(), const_cast<char*>("--device"), device.data(),
+                          const_cast<char*>("install"), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+    return false;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Notes the time of every schedule record as it is added.
+class RecordClock : public IEventLogListener {
+ public:
+  void OnEventLogChanged(int count) override {
+    CEventLogRecord newest;
+    if (!CEventLog::GetInstance()->GetRecord(0, &newest) ||
+        newest.code != CScheduleEngine::kEventLogCode) {
+      return;
+    }
+    std::lock_guard lock(mutex_);
+    times_.push_back(Clock::now());
+    changed_.notify_all();
+  }
+  // Waits for the `n`-th schedule record and returns when it was added.
+  bool Wait(std::size_t n, Clock::time_point* at) {
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::seconds(10), [&] { return times_.size() >= n; }))
+      return false;
+    *at = times_[n - 1];
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Clock::time_point> times_;
+};
+
+CStrPeriod AddWholeDay(CDB& db, std::int32_t placeId, const std::string& name) {
+  CStrPeriod frame;
+  frame.SetIdPlace(placeId);
+  frame.SetName(name);
+  db.GetTablePeriods()->Insert(frame);
+  return frame;
+}
+
+// Two places, each a location area with a whole-day frame; the phone moves between them and
+// every move leaves one frame (END record) and enters the other (START record).
+void MeasureLocationToStart(CDB& db) {
+  for (std::int32_t lac : {100, 200}) {
+    CStrPlace place("Place " + std::to_string(lac), "", "", -1);
+    db.GetTablePlaces()->Insert(place);
+    CStrLAC area(lac, place.GetId());
+    db.GetTableLAC()->Insert(area);
+    AddWholeDay(db, place.GetId(), "Day");
+  }
+  RecordClock records;
+  CEventLog::GetInstance()->AddListener(&records);
+  {
+    CRilMgr ril;
+    CScheduleEngine::Instance();
+    ril.Initialize();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<double> latencies;
+    std::size_t seen = 0;
+    for (int i = 0; i < kMoves; ++i) {
+      std::int32_t lac = i % 2 == 0 ? 100 : 200;
+      Clock::time_point sent = Clock::now();
+      platform::ril::SetServingCell(static_cast<platform::DWORD>(i + 1),
+                                    static_cast<platform::DWORD>(lac), true);
+      // The first move enters only; every later one leaves and enters.
+      seen += i == 0 ? 1 : 2;
+      Clock::time_point started;
+      if (!records.Wait(seen, &started)) {
+        std::printf("Location to START: no START record after move %d\n", i);
+        break;
+      }
+      int pauses = i == 0 ? 1 : 2;
+      latencies.push_back(Ms(started - sent) - pauses * WorkerThread::kPauseAfterCommandMs);
+      // Let the engine finish its pause before the next move.
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    std::printf(
+        "Location notification to START record: median %.2f ms, max %.2f ms over %zu moves "
+        "(goal < 20 ms; the worker's fixed pauses left out)\n",
+        Median(latencies),
+        latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end()),
+        latencies.size());
+    CScheduleEngine::DestroyInstance();
+  }
+  CEventLog::GetInstance()->RemoveListener(&records);
+}
+
+// The profile set of a heavy user: every place has ten cells and one frame with five actions.
+void FillLargeProfile(CDB& db) {
+  CDB::Transaction transaction(db);
+  for (int p = 0; p < kPlaces; ++p) {
+    CStrPlace place("Place " + std::to_string(p), "", "", -1);
+    db.GetTablePlaces()->Insert(place);
+    for (int c = 0; c < kCellsPerPlace; ++c) {
+      CStrCell cell(100000 + p * kCellsPerPlace + c, place.GetId());
+      db.GetTableCell()->Insert(cell);
+    }
+    CStrPeriod frame = AddWholeDay(db, place.GetId(), "Day");
+    for (int a = 0; a < kActionsPerFrame; ++a) {
+      CStrAction action;
+      action.SetIdPeriod(frame.GetId());
+      action.SetMgrId(a);
+      action.SetType(a % 2);
+      action.SetIntOp1(1);
+      db.GetTableActions()->Insert(action);
+    }
+  }
+  transaction.Commit();
+}
+
+CDB* g_db = nullptr;
+CScheduleEngine* g_engine = nullptr;
+
+// The lookups of one evaluation of a move from `oldCode` to `newCode`: both codes to places,
+// the frame in force at the new one (also as the "current frame" check) and its actions.
+std::size_t Evaluate(std::int32_t oldCode, std::int32_t newCode) {
+  locationlookup::PlaceIdOfCode(oldCode);
+  auto placeId = locationlookup::PlaceIdOfCode(newCode);
+  if (!placeId || !locationlookup::FindPlace(*placeId))
+    return 0;
+  CStrPeriod frame;
+  if (!g_engine->FindFrameForTime(&frame, *placeId))
+    return 0;
+  std::vector<CStrAction> actions;
+  g_db->GetTableActions()->GetAllForPeriod(&actions, frame.GetId());
+  return actions.size();
+}
+
+std::int32_t CellOf(int i) {
+  // Spread over the whole table, so that lookups do not all hit its start.
+  return 100000 + (i * 7919) % (kPlaces * kCellsPerPlace);
+}
+
+void BM_Evaluation(benchmark::State& state) {
+  int i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Evaluate(CellOf(i), CellOf(i + 1)));
+    ++i;
+  }
+}
+BENCHMARK(BM_Evaluation)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path folder =
+      fs::temp_directory_path() / ("telvane-bench-schedule-" + std::to_string(getpid()));
+  fs::remove_all(folder);
+  platform::Device::Open(folder);
+  if (!Install(folder)) {
+    std::printf("telvane-device install failed\n");
+    return 1;
+  }
+  CTexts::ResetForTesting();
+  CMgr::LoadConfig();
+  CRegistrySettings settings;
+  settings.SetDWORD(CScheduleEngine::kAwakeToExecuteKey, 0);
+
+  CDB db;
+  db.OpenDB();
+  MeasureLocationToStart(db);
+
+  CStrLocation::SetCellMode(true);
+  auto fillStart = Clock::now();
+  FillLargeProfile(db);
+  std::printf("Profile set of %d places, %d cells, %d actions stored in %.0f ms\n", kPlaces,
+              kPlaces * kCellsPerPlace, kPlaces * kActionsPerFrame, Ms(Clock::now() - fillStart));
+  g_db = &db;
+  g_engine = CScheduleEngine::Instance();
+  Evaluate(CellOf(0), CellOf(1));  // the tables' caches are filled once
+  std::vector<double> costs;
+  for (int i = 0; i < 500; ++i) {
+    auto start = Clock::now();
+    Evaluate(CellOf(i), CellOf(i + 1));
+    costs.push_back(Ms(Clock::now() - start));
+  }
+  std::printf(
+      "Evaluation with %d places, %d cells, %d actions: median %.3f ms, max %.3f ms "
+      "(goal < 5 ms)\n",
+      kPlaces, kPlaces * kCellsPerPlace, kPlaces * kActionsPerFrame, Median(costs),
+      *std::max_element(costs.begin(), costs.end()));
+  std::fflush(stdout);
+
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+
+  CScheduleEngine::DestroyInstance();
+  CCellHistory::Release();
+  CEventLog::DestroyInstanceForTesting();
+  platform::Device::Close();
+  fs::remove_all(folder);
+  return 0;
+}
