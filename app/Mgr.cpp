@@ -17,12 +17,12 @@
 
 namespace {
 
-std::timed_mutex g_mgrsMutex;
+CTimedMutex g_mgrsMutex;
 std::vector<CMgr*> g_mgrs;
 std::mutex g_configMutex;
 std::string g_mgrConfig;
 bool g_mgrConfigLoaded = false;
-std::timed_mutex g_notificationsMutex;
+CTimedMutex g_notificationsMutex;
 
 constexpr std::size_t kSummaryChars = 99;
 constexpr std::size_t kDescriptionChars = 299;
@@ -40,8 +40,8 @@ void OnMutexTimeout() {
 
 class TimedLock {
  public:
-  explicit TimedLock(std::timed_mutex& m) : m_(m) {
-    locked_ = m_.try_lock_for(std::chrono::milliseconds(CMgr::kMutexLimitMs));
+  explicit TimedLock(CTimedMutex& m) : m_(m) {
+    locked_ = m_.TryLockFor(CMgr::kMutexLimitMs);
     if (!locked_)
       OnMutexTimeout();
   }
@@ -51,7 +51,7 @@ class TimedLock {
   }
 
  private:
-  std::timed_mutex& m_;
+  CTimedMutex& m_;
   bool locked_;
 };
 
@@ -60,6 +60,28 @@ std::string Text(const char* id) {
 }
 
 }  // namespace
+
+bool CTimedMutex::TryLockFor(int limitMs) {
+  std::unique_lock lock(mutex_);
+  if (!free_.wait_for(lock, std::chrono::milliseconds(limitMs), [this] { return !held_; }))
+    return false;
+  held_ = true;
+  return true;
+}
+
+void CTimedMutex::lock() {
+  std::unique_lock lock(mutex_);
+  free_.wait(lock, [this] { return !held_; });
+  held_ = true;
+}
+
+void CTimedMutex::unlock() {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = false;
+  }
+  free_.notify_one();
+}
 
 void CAutoResetEvent::Set() {
   {

@@ -39,6 +39,21 @@ struct StatusChangeRequest {
   int delayMs;
 };
 
+// A mutex whose lock can wait with a limit, built on a condition variable: the thread
+// sanitizer does not follow timed waits on a std::timed_mutex and would report every lock.
+class CTimedMutex {
+ public:
+  // True when the lock was taken within `limitMs`.
+  bool TryLockFor(int limitMs);
+  void lock();
+  void unlock();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable free_;
+  bool held_ = false;
+};
+
 // An auto-reset event, set when a status request ends or is refused.
 class CAutoResetEvent {
  public:
@@ -133,7 +148,7 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   std::atomic<int> status_{STATUS_UNKNOWN};
   std::atomic<int> eventCount_{0};
   std::atomic<platform::HNOTIFY> limitNotification_{0};
-  std::timed_mutex listenersMutex_;
+  CTimedMutex listenersMutex_;
   const int id_;
   CAutoResetEvent statusEvent_;
   std::atomic<int> requestAccepted_{1};
