@@ -67,6 +67,43 @@ std::string CCallForwardMgr::GetForwardNumber() {
   return forwardNumber_;
 }
 
+void CCallForwardMgr::ForceStatus(int status, int minutes, int param, int delayMs) {
+  // Exactly the requests that the framework queues as a status change.
+  if (ConfigChar(GetId()) == '2' && status != 10)
+    BeginRequest();
+  CMgr::ForceStatus(status, minutes, param, delayMs);
+}
+
+void CCallForwardMgr::HandleCommandWorkerThread(int command, std::intptr_t param) {
+  CMgr::HandleCommandWorkerThread(command, param);
+  if (command == CMD_FORCE_STATUS)
+    EndRequest();
+}
+
+void CCallForwardMgr::DiscardCommand(int command, std::intptr_t param) {
+  CMgr::DiscardCommand(command, param);
+  if (command == CMD_FORCE_STATUS)
+    EndRequest();
+}
+
+void CCallForwardMgr::BeginRequest() {
+  std::lock_guard lock(busyMutex_);
+  ++busy_;
+}
+
+void CCallForwardMgr::EndRequest() {
+  std::lock_guard lock(busyMutex_);
+  if (busy_ > 0)
+    --busy_;
+  if (busy_ == 0)
+    idle_.notify_all();
+}
+
+bool CCallForwardMgr::WaitIdle(int timeoutMs) {
+  std::unique_lock lock(busyMutex_);
+  return idle_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return busy_ == 0; });
+}
+
 void CCallForwardMgr::ForceStatusChild(int status, int minutes) {
   SetForwarding(status, GetForwardNumber());
 }
@@ -101,6 +138,11 @@ void CCallForwardMgr::SetForwarding(int on, const std::string& number) {
     }
     list.fill(0);
   }
+  BeginRequest();
+  struct Ending {
+    CCallForwardMgr* self;
+    ~Ending() { self->EndRequest(); }
+  } ending{this};
   auto reply = std::make_shared<Reply>();
   platform::HLINEAPP app = 0;
   platform::DWORD devices = 0;

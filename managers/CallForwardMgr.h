@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -35,6 +36,8 @@ class CCallForwardMgr : public CMgr {
   // The manager published by its constructor; null when none exists.
   static CCallForwardMgr* GetInstance();
 
+  // Counts the request as under way from the moment it is queued (see WaitIdle).
+  void ForceStatus(int status, int minutes, int param, int delayMs) override;
   void Initialize() override {}
   int GetId() const override { return MGR_ID_CALL_FORWARD; }
   void RefreshStatusChild(int force) override {}
@@ -56,10 +59,26 @@ class CCallForwardMgr : public CMgr {
   // The forwarding list for `number`; false when the number does not fit.
   static bool BuildForwardList(const std::string& number, ForwardList* list);
 
+  // Waits until no forwarding request is queued or under way, at most `timeoutMs`; false when
+  // one still is. The phone manager waits here before it switches the radio off, because a
+  // forwarding request needs the network: the schedule engine asks for forwarding first and for
+  // the radio to go off right after, and the two managers' workers would otherwise race.
+  bool WaitIdle(int timeoutMs);
+
   // Tests shorten the wait for the reply.
   void SetReplyWaitMs(int ms) { replyWaitMs_ = ms; }
 
+ protected:
+  void HandleCommandWorkerThread(int command, std::intptr_t param) override;
+  void DiscardCommand(int command, std::intptr_t param) override;
+
  private:
+  void BeginRequest();
+  void EndRequest();
+
+  std::mutex busyMutex_;
+  std::condition_variable idle_;
+  int busy_ = 0;  // requests queued or under way
   std::mutex numberMutex_;
   std::string forwardNumber_;
   int replyWaitMs_ = kReplyWaitMs;

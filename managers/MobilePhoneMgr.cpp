@@ -8,6 +8,7 @@
 #include "app/Texts.h"
 #include "app/Trace.h"
 #include "managers/BandMgr.h"
+#include "managers/CallForwardMgr.h"
 #include "platform/Beep.h"
 #include "platform/Led.h"
 #include "platform/Mosutil.h"
@@ -218,6 +219,11 @@ void CMobilePhoneMgr::ForceStatusChild(int requested, int minutes) {
     if (CBandMgr* band = CBandMgr::GetInstance())
       band->SetForceSwitch(false);
     ClearTimeLimitNotification(-1);
+    // A forwarding request still on its way needs the radio on.
+    if (CCallForwardMgr* forward = CCallForwardMgr::GetInstance()) {
+      if (!forward->WaitIdle(kForwardWaitMs))
+        Trace(TRACE_WARNING, "CMobilePhoneMgr: forwarding still under way, switching off");
+    }
     SetRadio(0);
   }
 }

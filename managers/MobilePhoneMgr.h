@@ -41,6 +41,8 @@ class CMobilePhoneMgr : public CMgr, public IStateListener {
   static constexpr int kRadioTestCycles = 4000;
   // How long the radio test waits for each answer before it goes on.
   static constexpr int kRadioTestWaitMs = 30000;
+  // How long switching off waits for a forwarding request under way (its reply wait and more).
+  static constexpr int kForwardWaitMs = 15000;
   static constexpr const char* kPinKey = "pin";
   static constexpr const char* kPin2Key = "pin2";
   // Bits of the PINs that the SIM refused: 1 "pin", 2 "pin2". A refused PIN is not offered to the

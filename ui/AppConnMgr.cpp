@@ -13,10 +13,13 @@
 #include "location/ScheduleEngine.h"
 #include "managers/BTMgr.h"
 #include "managers/BacklightMgr.h"
+#include "managers/BandMgr.h"
 #include "managers/BeamMgr.h"
+#include "managers/CallForwardMgr.h"
 #include "managers/ConnectionsMgr.h"
 #include "managers/CpuMgr.h"
 #include "managers/MessageMgr.h"
+#include "managers/MobilePhoneMgr.h"
 #include "managers/SpeakerMgr.h"
 #include "managers/WifiOssVcsMgr.h"
 #include "platform/ConnMgr.h"
@@ -58,13 +61,16 @@ CAppConnMgr::CAppConnMgr() {
   bt_ = std::make_unique<CBTMgr>();
   message_ = std::make_unique<CMessageMgr>();
   cpu_ = std::make_unique<CCpuMgr>();
+  phone_ = std::make_unique<CMobilePhoneMgr>();
   connections_ = std::make_unique<CConnectionsMgr>();
+  band_ = std::make_unique<CBandMgr>();
   speaker_ = std::make_unique<CSpeakerMgr>();
   broker_ = std::make_unique<CSystemStateBroker>();
   ril_ = std::make_unique<CRilMgr>();
   ril_->SetRepaintHook([](CRilMgr::Repaint) { RepaintMainWindow(); });
   settings_ = std::make_unique<CRegistrySettings>();
   beam_ = std::make_unique<CBeamMgr>();
+  callForward_ = std::make_unique<CCallForwardMgr>();
   backlight_ = std::make_unique<CBacklightMgr>();
   // After the members: the Wi-Fi manager, the cell history and the schedule engine.
   wifi_ = std::make_unique<CWifiOssVcsMgr>();
@@ -87,12 +93,15 @@ CAppConnMgr::~CAppConnMgr() {
   // Everything created after the members goes first, then the members in reverse order.
   wifi_.reset();
   backlight_.reset();
+  callForward_.reset();
   beam_.reset();
   settings_.reset();
   ril_.reset();
   broker_.reset();
   speaker_.reset();
+  band_.reset();
   connections_.reset();
+  phone_.reset();
   cpu_.reset();
   message_.reset();
   bt_.reset();
@@ -107,11 +116,14 @@ bool CAppConnMgr::InitGUI() {
   // 2. Initialise the managers in this order: phone radio (3), messaging (10), Wi-Fi (0) with
   //    RefreshStatus(1), data connections (4), power state (9), band (5), call forwarding (51),
   //    speaker (2), cell location (6), backlight (52), infrared beam (50).
+  phone_->Initialize();
   message_->Initialize();
   wifi_->Initialize();
   wifi_->RefreshStatus(1);
   connections_->Initialize();
   cpu_->Initialize();
+  band_->Initialize();
+  callForward_->Initialize();
   speaker_->Initialize();
   ril_->Initialize();
   backlight_->Initialize();
@@ -124,10 +136,13 @@ bool CAppConnMgr::InitGUI() {
     // 4. Initialise the Bluetooth manager (1).
     bt_->Initialize();
     // 5. The band manager listens to the phone-radio manager.
+    phone_->AddStatusListener(band_.get());
     // 6. Timer targets in this order: phone radio, Wi-Fi, data connections, band, speaker, cell
     //    location, Bluetooth, schedule engine.
+    window_->AddTimerTarget(phone_.get());
     window_->AddTimerTarget(wifi_.get());
     window_->AddTimerTarget(connections_.get());
+    window_->AddTimerTarget(band_.get());
     window_->AddTimerTarget(speaker_.get());
     window_->AddTimerTarget(ril_.get());
     window_->AddTimerTarget(bt_.get());

@@ -22,6 +22,9 @@ class CBTMgr;
 class CBeamMgr;
 class CWifiOssVcsMgr;
 class CRilMgr;
+class CMobilePhoneMgr;
+class CBandMgr;
+class CCallForwardMgr;
 
 class CAppConnMgr : public CApp {
  public:
@@ -51,9 +54,11 @@ class CAppConnMgr : public CApp {
   // 4 power-state manager (id 9)
   std::unique_ptr<CCpuMgr> cpu_;
   // 5 phone-radio manager (id 3)
+  std::unique_ptr<CMobilePhoneMgr> phone_;
   // 6 data-connections manager (id 4)
   std::unique_ptr<CConnectionsMgr> connections_;
   // 7 band manager (id 5)
+  std::unique_ptr<CBandMgr> band_;
   // 8 speaker manager (id 2)
   std::unique_ptr<CSpeakerMgr> speaker_;
   // 9 system-state broker
@@ -65,6 +70,7 @@ class CAppConnMgr : public CApp {
   // 12 infrared beam manager (id 50)
   std::unique_ptr<CBeamMgr> beam_;
   // 13 call forwarding manager (id 51)
+  std::unique_ptr<CCallForwardMgr> callForward_;
   // 14 backlight manager (id 52)
   std::unique_ptr<CBacklightMgr> backlight_;
   // After the members: the Wi-Fi manager (id 0), the cell history, the schedule engine.

@@ -4,6 +4,7 @@
 
 #include "app/SystemStateBroker.h"
 #include "app/TimerNotification.h"
+#include "managers/CallForwardMgr.h"
 #include "managers/MobilePhoneMgr.h"
 #include "managers/RadioTestSupport.h"
 #include "platform/Mosutil.h"
@@ -232,6 +233,26 @@ TEST_F(PhoneMgrThreadTest, RefusedAndFailedRequestsWriteOneWarningAndEndTheOpera
   EXPECT_EQ(Entries("Error registering", 3), 1);
   EXPECT_FALSE(phone.IsOperationRunning());
   EXPECT_EQ(phone.GetStatus(), PHONE_STATUS_ON);
+}
+
+TEST_F(PhoneMgrThreadTest, SwitchingOffWaitsForAForwardingRequestAskedForFirst) {
+  CMobilePhoneMgr phone;
+  CCallForwardMgr forward;
+  phone.Initialize();
+  phone.RefreshStatus(1);
+  // As the schedule engine does: forwarding first, the radio off right after. The forwarding
+  // request is held back on its own worker for a while.
+  forward.SetForwardNumber("600");
+  forward.ForceStatus(1, 0, 0, 300);
+  phone.ForceStatus(PHONE_STATUS_OFF, 0, 0, 0);
+  Finish(phone);
+  EXPECT_EQ(phone.GetStatus(), PHONE_STATUS_OFF);
+  EXPECT_EQ(phone::CallForward(), "600");
+  auto requests = Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[0].find("\"request\":\"forward\""), std::string::npos);
+  EXPECT_NE(requests[0].find("\"result\":\"ok\""), std::string::npos);
+  EXPECT_NE(requests[1].find("\"state\":\"minimum\""), std::string::npos);
 }
 
 TEST_F(PhoneMgrThreadTest, TheStatusFollowsTheRadioStateValueAndTheExternalPower) {

@@ -1,0 +1,78 @@
+// The real telvane entering a time frame whose actions forward calls and switch the phone radio
+// off: the forwarding reaches the network first, while the radio is still on, then the radio goes
+// off; both are read from the simulated phone.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/Mosutil.h"
+#include "platform/PhoneHardware.h"
+#include "platform/Registry.h"
+#include "support/Programs.h"
+
+namespace fs = std::filesystem;
+using namespace platform;
+
+namespace {
+
+constexpr const char* kWmCommand = "273";
+constexpr int kCmdXmlImport = 40059;
+
+// Office (area 300) from 08:00 to 10:00: entering forwards calls (51) and switches the radio off
+// (3).
+const char* kProfileSet =
+    "<?xml version=\"1.0\"?><Telvane>"
+    "<place name=\"Unknown\" description=\"\" image=\"place_unknown.png\" id=\"0\"/>"
+    "<place name=\"Office\" description=\"\" image=\"office.png\" id=\"1\"><lac id=\"300\"/>"
+    "<schedule name=\"Work\" begin_hour=\"8\" begin_minute=\"0\" end_hour=\"10\" end_minute=\"0\">"
+    "<action id=\"3\" type=\"0\" arg_int_1=\"1\"/>"
+    "<action id=\"51\" type=\"0\" arg_int_1=\"1\" arg_char_1=\"+34600111222\"/>"
+    "</schedule></place></Telvane>";
+
+TEST(SchedulePhoneTest, AFrameForwardsCallsBeforeItSwitchesTheRadioOff) {
+  TestDevice dev;
+  TelvaneProcess telvane{dev};
+  ASSERT_EQ(dev.Console({"clock", "set", "2030-01-07 09:00:00"}), 0);
+  fs::path file = dev.folder() / "fs" / "Telvane.xml";
+  std::ofstream(file, std::ios::binary) << kProfileSet;
+  ASSERT_TRUE(telvane.Start());
+  ASSERT_TRUE(telvane.WaitForWindow());
+  ASSERT_TRUE(WaitUntil(
+      [&] { return telvane.TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos; }));
+
+  std::size_t seen = ListBoxes().size();
+  ASSERT_EQ(dev.Console({"post", "MainWindow", kWmCommand, std::to_string(kCmdXmlImport), "0"}), 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    auto boxes = ListBoxes();
+    return boxes.size() >= seen + 2 && boxes[seen + 1].text.find("imported") != std::string::npos;
+  })) << telvane.TraceText();
+
+  ASSERT_EQ(dev.Console({"cell", "4711", "300"}), 0);
+  auto state = [&](const char* name) { return dev.device().GetState(name).value_or(""); };
+  ASSERT_TRUE(WaitUntil([&] { return state(phone::kRadioState) == "off"; }, 20000))
+      << telvane.TraceText();
+  EXPECT_EQ(state(phone::kCallForwardState), "+34600111222");
+
+  // The phone's record of the requests, in the order it carried them out (each is recorded
+  // once it took effect).
+  std::vector<std::string> requests;
+  ASSERT_TRUE(WaitUntil([&] {
+    requests.clear();
+    for (const auto& a : dev.device().Activities("telephony"))
+      requests.push_back(a.detail);
+    return requests.size() >= 2;
+  }));
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[0].find("\"request\":\"forward\",\"list\":true,\"number\":\"+34600111222\","
+                             "\"result\":\"ok\""),
+            std::string::npos);
+  EXPECT_NE(requests[1].find("\"state\":\"minimum\",\"result\":\"ok\""), std::string::npos);
+
+  // The program shows the radio as off through the radio's state value.
+  std::string out;
+  ASSERT_EQ(dev.Console({"radio"}, &out), 0);
+  EXPECT_EQ(out, "off\n");
+}
+
+}  // namespace
