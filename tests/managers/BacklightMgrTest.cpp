@@ -152,8 +152,17 @@ TEST_F(BacklightMgrTest, PanelModeOnAVgaScreenUsesTheWiderMargin) {
   EXPECT_EQ(RegistryLevel(kAcBrightnessValue), 0u);
 }
 
-TEST_F(BacklightMgrTest, APageWithoutSlidersTellsTheUserAndChangesNothing) {
+TEST_F(BacklightMgrTest, WithoutAPageOrItsSlidersNothingChanges) {
   SetMode(1);
+  // No page at all: the manager stops quietly.
+  dev.device().SetState(kBacklightPageState, "none");
+  {
+    CBacklightMgr mgr(CBacklightMgr::DialogTiming{0, 0});
+    ForceAndWait(mgr, 5, 5);
+  }
+  EXPECT_EQ(dev.device().Activities("process").size(), 1u);
+  EXPECT_TRUE(ListBoxes().empty());
+  // A page laid out without sliders where they are looked for: the user is told.
   dev.device().SetState(kBacklightPageState, "plain");
   CBacklightMgr mgr(CBacklightMgr::DialogTiming{0, 0});
   ForceAndWait(mgr, 5, 5);
@@ -161,16 +170,6 @@ TEST_F(BacklightMgrTest, APageWithoutSlidersTellsTheUserAndChangesNothing) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, CTexts::GetInstance()->GetText("BACKLIGHT DIALOG NOT FOUND"));
   EXPECT_TRUE(dev.device().Activities("click").empty());
-  EXPECT_EQ(RegistryLevel(kBatteryBrightnessValue), 3u);
-}
-
-TEST_F(BacklightMgrTest, NoPageAtAllStopsQuietly) {
-  SetMode(1);
-  dev.device().SetState(kBacklightPageState, "none");
-  CBacklightMgr mgr(CBacklightMgr::DialogTiming{0, 0});
-  ForceAndWait(mgr, 5, 5);
-  EXPECT_EQ(dev.device().Activities("process").size(), 1u);
-  EXPECT_TRUE(ListBoxes().empty());
   EXPECT_EQ(RegistryLevel(kBatteryBrightnessValue), 3u);
 }
 

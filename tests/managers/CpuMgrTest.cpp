@@ -75,13 +75,4 @@ TEST_F(CpuMgrTest, ARequestedStateReachesThePhoneForcedAndTheStatusStaysUnread) 
   EXPECT_EQ(mgr.GetStatus(), STATUS_UNKNOWN);
 }
 
-TEST_F(CpuMgrTest, AnUnknownStateChangesNothingOnThePhone) {
-  CCpuMgr mgr;
-  mgr.ForceStatus(0x00400000, 0, 0, 0);
-  mgr.ForceStatus(static_cast<int>(POWER_STATE_IDLE), 0, 0, 0);
-  // Commands run in order: once the second reached the phone, the first was refused by it.
-  ASSERT_TRUE(WaitUntil([&] { return PowerRequests() == 1; }));
-  EXPECT_EQ(GetSystemPowerStateWord(), "idle");
-}
-
 }  // namespace

@@ -134,14 +134,6 @@ TEST_F(ControlPanelTest, TheBacklightPageHasTwoSlidersThatItSavesOnClosing) {
   EXPECT_EQ(starts[0].detail, "{\"image\":\"ctlpnl.exe\",\"args\":\"cplmain.cpl,6\"}");
 }
 
-TEST_F(ControlPanelTest, SlidersStartAtTheRegistryLevelsAndClosingUntouchedKeepsThem) {
-  WriteLevels(4, 9);
-  ASSERT_TRUE(StartDeviceProgram(kControlPanelImage, kStandardBacklightPage));
-  SendMessage(GetForegroundWindow(), WM_CLOSE, 0, 0);
-  EXPECT_EQ(RegistryLevel(kBatteryBrightnessValue), 4u);
-  EXPECT_EQ(RegistryLevel(kAcBrightnessValue), 9u);
-}
-
 TEST_F(ControlPanelTest, TheMakersAppletHostsThePageWhenInstalled) {
   HKEY key;
   ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kMakerAppletKey, &key), ERROR_SUCCESS);
@@ -155,30 +147,6 @@ TEST_F(ControlPanelTest, TheMakersAppletHostsThePageWhenInstalled) {
 
   ASSERT_TRUE(StartDeviceProgram(kControlPanelImage, kMakerBacklightPage));
   EXPECT_NE(Slider(GetForegroundWindow(), 1), 0u);
-}
-
-TEST_F(ControlPanelTest, ThePageCanBeLaidOutWithoutSlidersOrNotOpenAtAll) {
-  dev.device().SetState(kBacklightPageState, "none");
-  ASSERT_TRUE(StartDeviceProgram(kControlPanelImage, kStandardBacklightPage));
-  EXPECT_EQ(GetForegroundWindow(), 0u);
-
-  dev.device().SetState(kBacklightPageState, "plain");
-  ASSERT_TRUE(StartDeviceProgram(kControlPanelImage, kStandardBacklightPage));
-  HWND page = GetForegroundWindow();
-  ASSERT_NE(page, 0u);
-  EXPECT_EQ(Slider(page, 0), 0u);
-  // A second start brings the open page to the front instead of opening another.
-  ASSERT_TRUE(StartDeviceProgram(kControlPanelImage, kStandardBacklightPage));
-  EXPECT_EQ(GetForegroundWindow(), page);
-  EXPECT_EQ(dev.device().Activities("process").size(), 3u);
-}
-
-TEST_F(ControlPanelTest, OnlyTheControlPanelCanBeStarted) {
-  EXPECT_FALSE(StartDeviceProgram("calc.exe", ""));
-  EXPECT_TRUE(dev.device().Activities("process").empty());
-  EXPECT_EQ(GetWindow(12345, GW_CHILD), 0u);
-  RECT rect;
-  EXPECT_FALSE(GetWindowRect(12345, &rect));
 }
 
 }  // namespace
