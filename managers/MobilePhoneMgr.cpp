@@ -12,6 +12,7 @@
 #include "platform/Beep.h"
 #include "platform/Led.h"
 #include "platform/Mosutil.h"
+#include "platform/PowerStatus.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "platform/Time.h"
@@ -27,9 +28,6 @@ constexpr platform::DWORD kRefusedPin = 1;
 constexpr platform::DWORD kRefusedPin2 = 2;
 
 constexpr const char* kPhoneKey = "System\\State\\Phone";
-constexpr const char* kBatteryKey = "System\\State\\Battery";
-// Low word of the battery state: flags, 1 = running on external power.
-constexpr platform::DWORD kBatteryAcFlag = 0x0001;
 
 std::string Text(const char* id) {
   return CTexts::GetInstance()->GetText(id);
@@ -118,7 +116,8 @@ void CMobilePhoneMgr::Initialize() {
       statusWatch_.store(watch);
     }
     watch = 0;
-    if (broker_->Watch(platform::HKEY_LOCAL_MACHINE, kBatteryKey, "Main", 0xFFFF, &watch,
+    if (broker_->Watch(platform::HKEY_LOCAL_MACHINE, platform::kBatteryStateKey,
+                       platform::kBatteryMainValue, 0xFFFF, &watch,
                        CSystemStateBroker::MODE_QUEUE) == platform::S_OK) {
       batteryWatch_.store(watch);
     }
@@ -152,9 +151,10 @@ void CMobilePhoneMgr::Initialize() {
 }
 
 void CMobilePhoneMgr::UpdateExternalPower() {
-  platform::DWORD battery = 0;
-  platform::RegistryGetDWORD(platform::HKEY_LOCAL_MACHINE, kBatteryKey, "Main", &battery);
-  bool external = (battery & kBatteryAcFlag) != 0;
+  platform::SYSTEM_POWER_STATUS_EX2 power;
+  if (platform::GetSystemPowerStatusEx2(&power, sizeof power, 1) == 0)
+    return;
+  bool external = power.ACLineStatus == platform::AC_LINE_ONLINE;
   if (external != onExternalPower_.load()) {
     onExternalPower_.store(external);
     FireStatusChanged(0);

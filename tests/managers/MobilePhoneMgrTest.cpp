@@ -268,7 +268,7 @@ TEST_F(PhoneMgrThreadTest, TheStatusFollowsTheRadioStateValueAndTheExternalPower
   EXPECT_TRUE(WaitUntil([&] { return phone.GetStatus() == PHONE_STATUS_OFF; }));
   EXPECT_EQ(Entries("FireStatusChanged disabled", 1), before + 1);
 
-  RegistrySetDWORD(HKEY_LOCAL_MACHINE, "System\\State\\Battery", "Main", (80u << 16) | 1u);
+  ASSERT_EQ(dev.Console({"battery", "80", "--ac"}), 0);
   EXPECT_TRUE(WaitUntil([&] { return phone.IsOnExternalPower(); }));
 }
 
