@@ -20,8 +20,6 @@ const char* kSchema = "CREATE TABLE IF NOT EXISTS connmgr_windows(hwnd INTEGER P
 
 // The hardware event that completes a pending link on the requesting process's endpoint thread.
 constexpr const char* kDialEvent = "connmgr.dial";
-// The hardware event every process receives when a connection's state changed.
-constexpr const char* kConnectionsEvent = "connections";
 
 std::atomic<std::uint64_t> g_nextToken{1};
 
@@ -182,11 +180,14 @@ HRESULT ConnMgrEstablishConnection(const CONNMGR_CONNECTIONINFO& info, HCONNECTI
   }
   if (!chosen)
     return CONNMGR_E_DISABLED;
-  HRASCONN handle = dialup::BeginConnection(chosen->name);
+  bool created = false;
+  HRASCONN handle = dialup::BeginConnection(chosen->name, &created);
   if (!handle)
     return E_FAIL;
   *out = handle;
-  CompleteLater(handle);
+  // A link already up or on its way needs nothing more.
+  if (created)
+    CompleteLater(handle);
   return S_OK;
 }
 
@@ -218,18 +219,18 @@ void ConnMgrNotifyStatusChange(DWORD status) {
   } catch (const StoreError&) {
     return;
   }
-  if (!windows.empty()) {
-    UINT msg = RegisterWindowMessage(kConnMgrStatusMessage);
-    for (HWND hwnd : windows) {
-      if (!PostMessage(hwnd, msg, status, 0) && !IsWindow(hwnd)) {
-        dev->store()
-            .Prepare("DELETE FROM connmgr_windows WHERE hwnd=?")
-            .Bind(1, static_cast<std::int64_t>(hwnd))
-            .Run();
-      }
+  if (windows.empty())
+    return;
+  UINT msg = RegisterWindowMessage(kConnMgrStatusMessage);
+  for (HWND hwnd : windows) {
+    if (!PostMessage(hwnd, msg, status, 0) && !IsWindow(hwnd)) {
+      dev->store()
+          .Prepare("DELETE FROM connmgr_windows WHERE hwnd=?")
+          .Bind(1, static_cast<std::int64_t>(hwnd))
+          .Run();
     }
   }
-  BroadcastHardwareEvent(kConnectionsEvent, std::to_string(status));
+  // Nothing may follow the last message: a caller that waits for it may close the device.
 }
 
 }  // namespace platform

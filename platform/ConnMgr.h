@@ -72,8 +72,8 @@ HRESULT ConnMgrEstablishConnection(const CONNMGR_CONNECTIONINFO& info, HCONNECTI
 // Adds (enable) or removes `hwnd` from the windows told of every connection state change.
 HRESULT ConnMgrRegisterForStatusChangeNotification(BOOL enable, HWND hwnd);
 
-// Posts the status message with `status` to every registered window (dropping windows that
-// are gone) and raises the hardware event "connections". Called by the dial-up service.
+// Posts the status message with `status` to every registered window, dropping windows that
+// are gone. Called by the dial-up service.
 void ConnMgrNotifyStatusChange(DWORD status);
 
 }  // namespace platform

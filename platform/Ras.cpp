@@ -4,6 +4,7 @@
 
 #include "platform/ConnMgr.h"
 #include "platform/Device.h"
+#include "platform/HardwareEvents.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "platform/Time.h"
@@ -162,6 +163,13 @@ std::string FindKeyBelow(HKEY key, const std::string& path, std::string_view nam
       return found;
   }
   return "";
+}
+
+// A change made on the phone's side: the connection manager's listeners hear of it, and every
+// process of the device gets the hardware event.
+void NotifyFromPhone(DWORD status) {
+  ConnMgrNotifyStatusChange(status);
+  BroadcastHardwareEvent("connections", std::to_string(status));
 }
 
 }  // namespace
@@ -398,7 +406,7 @@ bool ConnectDialUpEntry(const std::string& name, std::string* error) {
     *error = problem;
     return false;
   }
-  ConnMgrNotifyStatusChange(CONNMGR_STATUS_CONNECTED);
+  NotifyFromPhone(CONNMGR_STATUS_CONNECTED);
   return true;
 }
 
@@ -442,7 +450,7 @@ bool DropConnection(const std::string& name, std::string* error) {
     *error = problem;
     return false;
   }
-  ConnMgrNotifyStatusChange(CONNMGR_STATUS_DISCONNECTED);
+  NotifyFromPhone(CONNMGR_STATUS_DISCONNECTED);
   return true;
 }
 
@@ -450,8 +458,9 @@ bool DropConnection(const std::string& name, std::string* error) {
 
 namespace dialup {
 
-HRASCONN BeginConnection(const std::string& entryName) {
+HRASCONN BeginConnection(const std::string& entryName, bool* created) {
   HRASCONN handle = 0;
+  *created = false;
   WithStore([&](Store& store) {
     store.Transaction([&] {
       ConnectionRow row;
@@ -464,6 +473,7 @@ HRASCONN BeginConnection(const std::string& entryName) {
           .Bind(2, static_cast<std::int64_t>(RASCS_ConnectDevice))
           .Run();
       handle = static_cast<HRASCONN>(store.LastInsertId());
+      *created = true;
     });
   });
   return handle;

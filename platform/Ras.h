@@ -107,6 +107,9 @@ std::vector<DialUpEntry> ListDialUpEntries();
 // `error`, when the name is taken or empty or the GUID is not one.
 bool AddDialUpEntry(const std::string& name, const std::string& guid, bool enabled,
                     std::string* error);
+// The phone-side changes below tell the connection manager's listeners and raise the hardware
+// event "connections" (payload: the status) in every process of the device.
+//
 // The entry's link comes up at once, as when the user dials it from the phone itself.
 bool ConnectDialUpEntry(const std::string& name, std::string* error);
 // Adds received bytes to the entry's connection.
@@ -120,9 +123,9 @@ std::string FindProviderKey(std::string_view entryName);
 
 // Used by the connection manager (ConnMgr.cpp).
 namespace dialup {
-// Starts a link for the entry in the connecting state; an existing connection of the entry is
-// returned as it is. 0 when the store cannot be written.
-HRASCONN BeginConnection(const std::string& entryName);
+// Starts a link for the entry in the connecting state (`created` set); an existing connection
+// of the entry is returned as it is. 0 when the store cannot be written.
+HRASCONN BeginConnection(const std::string& entryName, bool* created);
 // Brings a connecting link up or, when `linkUp` is false, abandons it. Returns the status to
 // report (CONNMGR_STATUS_...), 0 when nothing changed.
 DWORD CompleteConnection(HRASCONN handle, bool linkUp);

@@ -143,6 +143,12 @@ TEST_F(ConnectionsMgrThreadTest, SingleEntryIsPreferredWhateverTheSettingSays) {
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_TRUE(entries[0].IsPreferred());
   EXPECT_FALSE(entries[1].IsPreferred());
+
+  mgr.SetPreferredByName("WAP");
+  entries = mgr.GetEntries();
+  EXPECT_FALSE(entries[0].IsPreferred());
+  EXPECT_TRUE(entries[1].IsPreferred());
+  EXPECT_EQ(Settings().GetString(CConnectionsMgr::kPreferredKey), "WAP");
 }
 
 TEST_F(ConnectionsMgrThreadTest, EntriesNeedAProviderKeyWithAnEnabledValueFoundDepthFirst) {
@@ -217,7 +223,8 @@ TEST_F(ConnectionsMgrThreadTest, ConnectAllWithAPreferredEntryTouchesOnlyIt) {
   // Without a preferred entry every entry is connected.
   mgr.ClearPreferred();
   mgr.ConectarTodasConexiones(true);
-  ASSERT_TRUE(WaitUntil([] { return Connected("GPRS"); }));
+  ASSERT_TRUE(window.Wait(CONNMGR_STATUS_CONNECTED));
+  EXPECT_TRUE(Connected("GPRS"));
   EXPECT_TRUE(Connected("WAP"));
 }
 
@@ -256,11 +263,13 @@ TEST_F(ConnectionsMgrThreadTest, RequestsRunOnTheWorker) {
   Add("GPRS", false);
   Add("WAP", false);
   Settings().SetString(CConnectionsMgr::kPreferredKey, "WAP");
+  StatusWindow window;
   CConnectionsMgr mgr;
   mgr.EnumEntries();
   mgr.PostCommand(CConnectionsMgr::CMD_CONNECT_PREFERRED, -1,
                   reinterpret_cast<std::intptr_t>(new StatusChangeRequest{1, 0}));
-  ASSERT_TRUE(WaitUntil([] { return Connected("WAP"); }));
+  ASSERT_TRUE(window.Wait(CONNMGR_STATUS_CONNECTED));
+  EXPECT_TRUE(Connected("WAP"));
   EXPECT_FALSE(Enabled("GPRS"));
 
   mgr.ForceStatus(CConnectionsMgr::STATUS_NONE_ENABLED, 0, 0, 0);
@@ -301,7 +310,12 @@ TEST_F(ConnectionsMgrThreadTest, IdleConnectionIsClosedOneFullPeriodAfterTrackin
   Add("GPRS");
   Settings().SetDWORD(CConnectionsMgr::kActivateIdleKey, 1);
   Settings().SetDWORD(CConnectionsMgr::kSecondsIdleKey, 60);
+  struct Observer : IConnectionsStatisticsObserver {
+    int refreshes = 0;
+    void RefreshStatistics() override { ++refreshes; }
+  } observer;
   CConnectionsMgr mgr;
+  mgr.AddStatisticsObserver(&observer);
   mgr.EnumEntries();
   ConnectFromPhone("GPRS");
   AddTraffic("GPRS", 300);
@@ -343,6 +357,9 @@ TEST_F(ConnectionsMgrThreadTest, IdleConnectionIsClosedOneFullPeriodAfterTrackin
   EXPECT_EQ(mgr.GetIdleCloses(), 1);
   EXPECT_FALSE(mgr.IsIdleTracking());
   EXPECT_EQ(SystemTimeToMs(mgr.GetLastClose()), Clock::LocalNowMs());
+  EXPECT_EQ(mgr.GetTrafficChecks(), 3);
+  EXPECT_EQ(observer.refreshes, 4) << "observers hear of every idle check";
+  mgr.RemoveStatisticsObserver(&observer);
 }
 
 TEST_F(ConnectionsMgrThreadTest, IdleNotificationWithoutAnActiveConnectionDoesNothing) {
@@ -397,6 +414,8 @@ TEST_F(ConnectionsMgrThreadTest, TimeLimitReturnsToTheStatusItCarries) {
   mgr.ProcessTimerNotification(CConnectionsMgr::STATUS_CONNECTED);
   ASSERT_TRUE(window.Wait(CONNMGR_STATUS_CONNECTED));
   EXPECT_TRUE(Connected("GPRS"));
+  // The main window hands the connection manager's message on.
+  mgr.NewEvent(CONNMGR_STATUS_CONNECTED);
   mgr.ProcessTimerNotification(CConnectionsMgr::STATUS_NONE_ENABLED);
   EXPECT_FALSE(Connected("GPRS"));
   EXPECT_FALSE(Enabled("GPRS"));

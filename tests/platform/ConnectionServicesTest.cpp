@@ -22,6 +22,8 @@ class ConnectionServicesThreadTest : public ::testing::Test {
     ASSERT_EQ(ConnMgrRegisterForStatusChangeNotification(1, hwnd), S_OK);
     msg = RegisterWindowMessage(kConnMgrStatusMessage);
   }
+  // The window goes before its sink: a message being delivered ends first.
+  void TearDown() override { DestroyTopLevelWindow(hwnd); }
   void Add(const std::string& name, const std::string& guid, bool enabled) {
     std::string error;
     ASSERT_TRUE(AddDialUpEntry(name, guid, enabled, &error)) << error;
