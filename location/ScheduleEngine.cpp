@@ -96,7 +96,18 @@ CScheduleEngine* CScheduleEngine::GetInstance() {
 
 void CScheduleEngine::DestroyInstance() {
   std::lock_guard lock(g_instanceMutex);
-  delete g_instance.exchange(nullptr);
+  CScheduleEngine* engine = g_instance.exchange(nullptr);
+  if (!engine)
+    return;
+  engine->Shutdown();
+  // A manager that copied its listener list just before the engine left it may still call it:
+  // the stopped engine stays allocated, refusing every command, until the process ends.
+  static std::vector<std::unique_ptr<CScheduleEngine, Deleter>> retired;
+  retired.emplace_back(engine);
+}
+
+void CScheduleEngine::Deleter::operator()(CScheduleEngine* engine) const {
+  delete engine;
 }
 
 ScheduleEngineHooks CScheduleEngine::DefaultHooks() {
@@ -145,10 +156,15 @@ CScheduleEngine::CScheduleEngine() : WorkerThread(STOP_AT_ONCE), hooks_(DefaultH
 }
 
 CScheduleEngine::~CScheduleEngine() {
+  Shutdown();
+}
+
+void CScheduleEngine::Shutdown() {
   for (CMgr* mgr : listeningTo_) {
     if (CMgr::GetMgr(mgr->GetId()) == mgr)
       mgr->RemoveStatusListener(this);
   }
+  listeningTo_.clear();
   {
     std::lock_guard lock(threadsMutex_);
     stopping_ = true;

@@ -125,8 +125,10 @@ class CScheduleEngine : public IStatusListener,
   static CScheduleEngine* Instance();
   // The engine, or null when none was created.
   static CScheduleEngine* GetInstance();
-  // Stops and destroys the engine (end of the program, tests): stops listening, ends the worker
-  // and waits for the action threads. No other thread may call it meanwhile.
+  // Stops the engine (end of the program, tests): stops listening, ends the worker and waits
+  // for the action threads; the next Instance() creates a new engine. The stopped one stays
+  // allocated until the process ends, since a manager may still be calling it from a copy of
+  // its listener list; it then refuses everything.
   static void DestroyInstance();
 
   // ---- Time ranges (start == end is the whole day; start > end wraps past midnight) --------
@@ -211,8 +213,14 @@ class CScheduleEngine : public IStatusListener,
  private:
   struct Deferred;
 
+  struct Deleter {
+    void operator()(CScheduleEngine* engine) const;
+  };
+
   CScheduleEngine();
   ~CScheduleEngine() override;
+  // Stops listening, the worker and the action threads. Idempotent.
+  void Shutdown();
 
   void StatusChangedAsync(int value, int mgrId, int arg);
   void StartPeriod(bool isEnd, std::int32_t frameId);

@@ -102,17 +102,17 @@ class Service : public std::enable_shared_from_this<Service> {
     return client->handle;
   }
 
-  // Removes a client; waits until a callback of it that runs on the RIL thread has returned.
+  // Removes a client; false when it was not open.
   bool RemoveClient(HRIL handle) {
-    {
-      std::lock_guard lock(mutex_);
-      if (!clients_.erase(handle))
-        return false;
-    }
+    std::lock_guard lock(mutex_);
+    return clients_.erase(handle) != 0;
+  }
+
+  // Waits until a callback that runs on the RIL thread has returned (unless called from it).
+  void WaitForCallbacks() {
     if (std::this_thread::get_id() != thread_.get_id()) {
       std::lock_guard wait(dispatchMutex_);
     }
-    return true;
   }
 
   bool Empty() {
@@ -255,16 +255,22 @@ HRESULT RIL_Initialize(DWORD index, RILRESULTCALLBACK resultCallback,
 }
 
 HRESULT RIL_Deinitialize(HRIL handle) {
-  std::shared_ptr<Service> stopped;
+  std::shared_ptr<Service> service;
+  bool last = false;
   {
     std::lock_guard lock(g_lifecycleMutex);
     if (!g_service || !g_service->RemoveClient(handle))
       return E_INVALIDARG;
-    if (g_service->Empty())
-      stopped = std::move(g_service);
+    service = g_service;
+    last = g_service->Empty();
+    if (last)
+      g_service.reset();
   }
-  if (stopped)
-    stopped->Stop();
+  // Waited for without the lifecycle lock: a callback may be making a request meanwhile.
+  if (last)
+    service->Stop();
+  else
+    service->WaitForCallbacks();
   return S_OK;
 }
 

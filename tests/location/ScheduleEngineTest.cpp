@@ -50,6 +50,9 @@ class ScheduleEngineThreadTest : public LocationFixture {
   }
   void TearDown() override {
     CScheduleEngine::DestroyInstance();
+    // As at the program's end: no manager's command still runs while managers go away.
+    for (auto& m : managers)
+      m->Stop();
     ril.reset();
     managers.clear();
     LocationFixture::TearDown();
