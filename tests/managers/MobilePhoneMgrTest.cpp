@@ -255,6 +255,23 @@ TEST_F(PhoneMgrThreadTest, SwitchingOffWaitsForAForwardingRequestAskedForFirst) 
   EXPECT_NE(requests[1].find("\"state\":\"minimum\""), std::string::npos);
 }
 
+TEST_F(PhoneMgrThreadTest, TheRadioTestCyclesFullAndMinimumOnALineOfItsOwn) {
+  CMobilePhoneMgr phone;
+  phone.RunRadioTest(4);
+  // Requests made before the line closed still take effect on the phone.
+  std::vector<std::string> equipment;
+  ASSERT_TRUE(WaitUntil([&] {
+    equipment.clear();
+    for (const auto& r : Requests()) {
+      if (r.find("\"equipment\"") != std::string::npos)
+        equipment.push_back(r.find("\"full\"") != std::string::npos ? "full" : "minimum");
+    }
+    return equipment.size() >= 4;
+  }));
+  EXPECT_EQ(equipment, (std::vector<std::string>{"full", "minimum", "full", "minimum"}));
+  EXPECT_EQ(State(phone::kRadioState), "off");
+}
+
 TEST_F(PhoneMgrThreadTest, TheStatusFollowsTheRadioStateValueAndTheExternalPower) {
   CMobilePhoneMgr phone;
   CSystemStateBroker broker;
