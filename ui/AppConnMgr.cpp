@@ -5,9 +5,12 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include "app/BaseException.h"
 #include "app/Mgr.h"
 #include "app/Texts.h"
 #include "app/Trace.h"
+#include "data/TableActions.h"
+#include "data/TablePeriods.h"
 #include "location/CellHistory.h"
 #include "location/RilMgr.h"
 #include "location/ScheduleEngine.h"
@@ -43,6 +46,32 @@ constexpr int kCmdLocationRefreshOther = 40036;
 // The lock's time limit when no dialog can ask for one (no display).
 constexpr int kDefaultLockMinutes = 60;
 constexpr int kMaxLockMinutes = 24 * 60;
+
+// The values of the current place's actions for manager `mgrId`, frame by frame in start-time
+// order: what the data-connections manager re-applies when the phone radio changes.
+std::vector<int> PlaceActionValues(CDB* db, CRilMgr* ril, int mgrId) {
+  std::vector<int> values;
+  if (!db || !ril)
+    return values;
+  try {
+    CStrPlace place;
+    if (!ril->GetCurrentPlace(&place))
+      return values;
+    std::vector<CStrPeriod> frames;
+    db->GetTablePeriods()->GetAllRecordsForPlace(&frames, place.GetId());
+    for (const auto& frame : frames) {
+      std::vector<CStrAction> actions;
+      db->GetTableActions()->GetAllForPeriod(&actions, frame.GetId());
+      for (const auto& action : actions) {
+        if (action.GetMgrId() == mgrId)
+          values.push_back(action.GetIntOp1());
+      }
+    }
+  } catch (const CBaseException& e) {
+    Trace(TRACE_ERROR, "PlaceActionValues: %s", e.what());
+  }
+  return values;
+}
 
 // Asks the main window to repaint itself, from any thread.
 void RepaintMainWindow() {
@@ -121,6 +150,8 @@ bool CAppConnMgr::InitGUI() {
   wifi_->Initialize();
   wifi_->RefreshStatus(1);
   connections_->Initialize();
+  connections_->SetPlaceActionsSource(
+      [this](int mgrId) { return PlaceActionValues(db_.get(), ril_.get(), mgrId); });
   cpu_->Initialize();
   band_->Initialize();
   callForward_->Initialize();
