@@ -119,6 +119,9 @@ CAppConnMgr::~CAppConnMgr() {
     window_.reset();
   }
   Trace(TRACE_TRACE, "-CAppConnMgr::-CAppConnMgr");
+  // Every manager's worker stops before any manager is destroyed, so that no command still
+  // running reaches a manager whose own part is already gone.
+  for (CMgr* mgr : CMgr::GetAll()) mgr->Stop();
   // Everything created after the members goes first, then the members in reverse order.
   wifi_.reset();
   backlight_.reset();
