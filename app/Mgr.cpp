@@ -272,13 +272,28 @@ void CMgr::FireStatusChanged(int reason) {
     TimedLock lock(listenersMutex_);
     copy = listeners_;
   }
+  {
+    std::lock_guard lock(firingMutex_);
+    firing_.push_back(std::this_thread::get_id());
+  }
   int status = GetStatus();
   for (IStatusListener* l : copy) {
+    {
+      // Skips a listener removed since the copy was taken.
+      TimedLock lock(listenersMutex_);
+      if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end())
+        continue;
+    }
     std::string name = l->GetListenerName();
     Trace(TRACE_TRACE, "Notifing listener %s", name.c_str());
     l->OnStatusChanged(status, GetId(), reason);
     Trace(TRACE_TRACE, "Notified listener %s", name.c_str());
   }
+  {
+    std::lock_guard lock(firingMutex_);
+    firing_.erase(std::find(firing_.begin(), firing_.end(), std::this_thread::get_id()));
+  }
+  firingDone_.notify_all();
   Trace(TRACE_TRACE, "CMgr::-FireStatusChanged(%d)", reason);
 }
 
@@ -290,10 +305,21 @@ void CMgr::AddStatusListener(IStatusListener* listener) {
 
 void CMgr::RemoveStatusListener(IStatusListener* listener) {
   Trace(TRACE_TRACE, "Waiting RemoveStatusListener");
-  TimedLock lock(listenersMutex_);
-  auto it = std::find(listeners_.begin(), listeners_.end(), listener);
-  if (it != listeners_.end())
-    listeners_.erase(it);
+  {
+    TimedLock lock(listenersMutex_);
+    auto it = std::find(listeners_.begin(), listeners_.end(), listener);
+    if (it != listeners_.end())
+      listeners_.erase(it);
+  }
+  // Waits for deliveries under way on other threads; a listener that removes itself from its
+  // own call is not waited for.
+  auto self = std::this_thread::get_id();
+  std::unique_lock lock(firingMutex_);
+  bool done = firingDone_.wait_for(lock, std::chrono::seconds(5), [&] {
+    return std::all_of(firing_.begin(), firing_.end(), [&](auto id) { return id == self; });
+  });
+  if (!done)
+    Trace(TRACE_WARNING, "RemoveStatusListener: a status delivery still runs");
 }
 
 void CMgr::SetTimeLimitNotification(int mgrId, int minutes, int param) {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Ids.h"
@@ -107,6 +108,8 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   virtual std::string GetStatusName(int status) { return "unknown"; }
 
   void AddStatusListener(IStatusListener* listener);
+  // Once this returns the listener is called no more: a call under way on another thread is
+  // waited for (up to a few seconds), so the listener may be destroyed right after.
   void RemoveStatusListener(IStatusListener* listener);
   void FireStatusChanged(int reason);
 
@@ -149,6 +152,10 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   std::atomic<int> eventCount_{0};
   std::atomic<platform::HNOTIFY> limitNotification_{0};
   CTimedMutex listenersMutex_;
+  // Threads delivering a status change at the moment, so that a removal can wait for them.
+  std::mutex firingMutex_;
+  std::condition_variable firingDone_;
+  std::vector<std::thread::id> firing_;
   const int id_;
   CAutoResetEvent statusEvent_;
   std::atomic<int> requestAccepted_{1};

@@ -325,6 +325,24 @@ void WorkerThread::UpdatePendingTotal() {
   PostStats(WM_WORKER_PENDING, G().pendingTotal.load());
 }
 
+int WorkerThread::GetRunningThreadCount() {
+  std::lock_guard listLock(G().workerListMutex);
+  int running = 0;
+  for (WorkerThread* worker : G().workers) {
+    if (worker->started_) {
+      std::lock_guard lock(worker->queueMutex_);
+      if (!worker->finished_)
+        ++running;
+    }
+    std::lock_guard lock(worker->abandonedMutex_);
+    for (auto& abandoned : worker->abandoned_) {
+      if (abandoned.thread.joinable() && !abandoned.run->IsFinished())
+        ++running;
+    }
+  }
+  return running;
+}
+
 int WorkerThread::TerminateAll() {
   // The list lock is held throughout so that no worker is destroyed while it is looked at; the
   // workers' own threads never take it (the pending total they repair is never negative here).

@@ -116,6 +116,9 @@ class WorkerThread {
 
   // Live WorkerThread objects.
   static int GetWorkerCount();
+  // Threads of live workers that still run: worker threads started and not yet ended, and
+  // abandoned command threads not yet finished.
+  static int GetRunningThreadCount();
   // Commands posted and not yet taken, summed over all workers.
   static long GetPendingTotal();
   // Commands taken, summed over all workers.

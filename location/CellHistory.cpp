@@ -61,8 +61,17 @@ void CCellHistory::Add(std::int32_t cellId, std::int32_t lac, bool fromNotificat
     count = static_cast<int>(entries_.size());
     listeners = listeners_;
   }
-  for (ICellHistoryListener* l : listeners)
-    l->OnHistoryChanged(count);
+  // Deliveries hold their own lock, so that a removed listener is never called afterwards.
+  std::lock_guard delivery(deliveryMutex_);
+  for (ICellHistoryListener* l : listeners) {
+    bool present;
+    {
+      std::lock_guard lock(mutex_);
+      present = std::find(listeners_.begin(), listeners_.end(), l) != listeners_.end();
+    }
+    if (present)
+      l->OnHistoryChanged(count);
+  }
 }
 
 void CCellHistory::InvalidatePlaces() {
@@ -77,6 +86,7 @@ void CCellHistory::AddListener(ICellHistoryListener* listener) {
 }
 
 void CCellHistory::RemoveListener(ICellHistoryListener* listener) {
+  std::lock_guard delivery(deliveryMutex_);
   std::lock_guard lock(mutex_);
   auto it = std::find(listeners_.begin(), listeners_.end(), listener);
   if (it != listeners_.end())

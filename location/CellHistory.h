@@ -57,7 +57,8 @@ class CCellHistory {
   // Marks the place of every entry as no longer known (PlaceId -1).
   void InvalidatePlaces();
 
-  // Listeners are not owned; removal takes out the first occurrence.
+  // Listeners are not owned; removal takes out the first occurrence and waits for a delivery
+  // under way, so the listener may be destroyed once it returns.
   void AddListener(ICellHistoryListener* listener);
   void RemoveListener(ICellHistoryListener* listener);
 
@@ -71,6 +72,7 @@ class CCellHistory {
 
   const int capacity_;
   std::mutex mutex_;
+  std::recursive_mutex deliveryMutex_;  // held while listeners are called
   std::deque<CCellHistoryEntry> entries_;
   std::vector<ICellHistoryListener*> listeners_;
 };

@@ -296,11 +296,9 @@ CStrPlace CScheduleEngine::GetLockedPlace() {
   return lockedPlace_;
 }
 
-void CScheduleEngine::GetStartPeriodStats(int* count, double* totalMs, double* maxMs) {
-  std::lock_guard lock(statsMutex_);
-  *count = startCount_;
-  *totalMs = startTotalMs_;
-  *maxMs = startMaxMs_;
+CPerfCounter& CScheduleEngine::StartPeriodCounter() {
+  static CPerfCounter counter;
+  return counter;
 }
 
 bool CScheduleEngine::ManualMode() {
@@ -805,11 +803,7 @@ void CScheduleEngine::StartPeriod(bool isEnd, std::int32_t frameId) {
   lastRunFrameId_.store(frameId);
   Repaint();
   watch.Stop();
-  std::lock_guard lock(statsMutex_);
-  double ms = watch.Elapsed() * 1000.0;
-  ++startCount_;
-  startTotalMs_ += ms;
-  startMaxMs_ = std::max(startMaxMs_, ms);
+  StartPeriodCounter().Add(watch.Elapsed() * 1000.0);
 }
 
 void CScheduleEngine::RunAction(const CStrAction& action, Deferred* deferred) {

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "app/Mgr.h"
+#include "app/PerfCounter.h"
 #include "app/Stopwatch.h"
 #include "app/TimerNotification.h"
 #include "app/WorkerThread.h"
@@ -197,8 +198,8 @@ class CScheduleEngine : public IStatusListener,
   std::int32_t GetLastCode() const { return lastCode_.load(); }
   int GetRunCount() const { return runCount_.load(); }
   platform::HNOTIFY GetNotificationHandle() const { return notificationHandle_.load(); }
-  // Number of StartPeriod runs and their total and longest time in milliseconds.
-  void GetStartPeriodStats(int* count, double* totalMs, double* maxMs);
+  // StartPeriod runs of every engine of the process: count, total and longest time.
+  static CPerfCounter& StartPeriodCounter();
 
   // The engine starts with DefaultHooks.
   static ScheduleEngineHooks DefaultHooks();
@@ -270,11 +271,6 @@ class CScheduleEngine : public IStatusListener,
   std::atomic<int> runCount_{0};
   std::atomic<int> recheckFirstMs_{kRecheckFirstWaitMs};
   std::atomic<int> recheckSecondMs_{kRecheckSecondWaitMs};
-
-  std::mutex statsMutex_;
-  int startCount_ = 0;
-  double startTotalMs_ = 0;
-  double startMaxMs_ = 0;
 
   // Action threads and the stop signal their waits listen to.
   std::mutex threadsMutex_;

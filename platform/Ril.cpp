@@ -341,7 +341,9 @@ bool SetServingCell(DWORD cellId, DWORD lac, bool announce) {
     dev->SetStateInt(kCellIdState, cellId);
     dev->SetStateInt(kLacState, lac);
   });
-  if (announce)
+  // A radio that is off is not registered and announces nothing; switched on, it tells the
+  // current cell anyway.
+  if (announce && RadioIsOn())
     BroadcastHardwareEvent(kLocationEvent, std::to_string(cellId) + " " + std::to_string(lac));
   return true;
 }
@@ -358,7 +360,8 @@ bool SetSignal(const Signal& signal) {
   });
   RegistrySetDWORD(HKEY_LOCAL_MACHINE, kPhoneStateKey, kSignalStrengthValue,
                    PublishedPercent(signal));
-  BroadcastHardwareEvent(kSignalEvent, std::to_string(signal.strength));
+  if (RadioIsOn())
+    BroadcastHardwareEvent(kSignalEvent, std::to_string(signal.strength));
   return true;
 }
 

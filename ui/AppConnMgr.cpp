@@ -121,7 +121,8 @@ CAppConnMgr::~CAppConnMgr() {
   Trace(TRACE_TRACE, "-CAppConnMgr::-CAppConnMgr");
   // Every manager's worker stops before any manager is destroyed, so that no command still
   // running reaches a manager whose own part is already gone.
-  for (CMgr* mgr : CMgr::GetAll()) mgr->Stop();
+  for (CMgr* mgr : CMgr::GetAll())
+    mgr->Stop();
   // Everything created after the members goes first, then the members in reverse order.
   wifi_.reset();
   backlight_.reset();
@@ -195,7 +196,11 @@ void CAppConnMgr::RegisterCommands() {
   // The refresh button: every manager, the cell location among them, reads its state again.
   window_->RegisterCommand(CWindowMain::CMD_REFRESH, [] { CMgr::RefreshAll(); });
   RegisterLocationCommands();
-  CDataCommands::Register(window_.get(), db_.get());
+  // New profile data is evaluated again, as after a change made on the settings pages.
+  CDataCommands::Register(window_.get(), db_.get(), [] {
+    if (CScheduleEngine* engine = CScheduleEngine::GetInstance())
+      engine->ChangeInDB();
+  });
   // Data connections: the connection manager's status messages and the idle check.
   platform::UINT connectionsMsg = platform::RegisterWindowMessage(platform::kConnMgrStatusMessage);
   if (connectionsMsg == 0) {

@@ -45,8 +45,8 @@ std::string DisplayName(const fs::path& file) {
 
 }  // namespace
 
-void CDataCommands::Register(CWindowMain* window, CDB* db) {
-  auto commands = std::make_shared<CDataCommands>(window, db);
+void CDataCommands::Register(CWindowMain* window, CDB* db, std::function<void()> dataChanged) {
+  auto commands = std::make_shared<CDataCommands>(window, db, std::move(dataChanged));
   window->RegisterCommand(CMD_BACKUP, [commands] { commands->Backup(); });
   window->RegisterCommand(CMD_RESTORE, [commands] { commands->Restore(); });
   window->RegisterCommand(CMD_CHECK_INTEGRITY, [commands] { commands->CheckIntegrity(); });
@@ -104,6 +104,7 @@ void CDataCommands::Restore() {
     error = e.GetMessage();
   }
   if (restored) {
+    DataChanged();
     platform::TextBox(window_->GetHandle(),
                       FormatText(Text("DATA RESTORE DONE"), {DisplayName(*file)}));
   } else {
@@ -145,7 +146,9 @@ void CDataCommands::Format() {
   } catch (const CExceptionDB& e) {
     Trace(TRACE_ERROR, "CDataCommands::Format %s", e.GetMessage().c_str());
     platform::ErrorBox(window_->GetHandle(), "%s", Text("DB NOT ERASED").c_str());
+    return;
   }
+  DataChanged();
 }
 
 void CDataCommands::ImportXml() {
@@ -174,6 +177,7 @@ void CDataCommands::ImportXml() {
     platform::ErrorBox(window_->GetHandle(), "%s", e.GetMessage().c_str());
     return;
   }
+  DataChanged();
   platform::TextBox(window_->GetHandle(),
                     FormatText(Text("MESSAGE_XML_IMPORT_SUCCESS"), {CXmlData::kFileName}));
 }
@@ -186,4 +190,9 @@ void CDataCommands::ExportXml() {
     Trace(TRACE_ERROR, "CDataCommands::ExportXml %s", e.GetMessage().c_str());
     platform::ErrorBox(window_->GetHandle(), "%s", e.GetMessage().c_str());
   }
+}
+
+void CDataCommands::DataChanged() {
+  if (dataChanged_)
+    dataChanged_();
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 class CDB;
@@ -30,9 +31,12 @@ class CDataCommands {
   static constexpr const char* kBackupFile = "\\tvmgr_backup.db";
 
   // Registers the six commands with `window`; `db` and `window` must outlive the registration.
-  static void Register(CWindowMain* window, CDB* db);
+  // `dataChanged` runs after a restore, format or import replaced the profile data, so that
+  // whoever evaluates the data reads it again.
+  static void Register(CWindowMain* window, CDB* db, std::function<void()> dataChanged = {});
 
-  CDataCommands(CWindowMain* window, CDB* db) : window_(window), db_(db) {}
+  CDataCommands(CWindowMain* window, CDB* db, std::function<void()> dataChanged = {})
+      : window_(window), db_(db), dataChanged_(std::move(dataChanged)) {}
 
   void Backup();
   void Restore();
@@ -50,6 +54,9 @@ class CDataCommands {
   // or the fixed backup file.
   std::optional<std::filesystem::path> ChooseFile(bool save);
 
+  void DataChanged();
+
   CWindowMain* window_;
   CDB* db_;
+  std::function<void()> dataChanged_;
 };

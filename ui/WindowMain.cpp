@@ -9,6 +9,7 @@
 #include "app/Ids.h"
 #include "app/Mgr.h"
 #include "app/RegistrySettings.h"
+#include "app/Stopwatch.h"
 #include "app/Texts.h"
 #include "app/TimerNotification.h"
 #include "app/Trace.h"
@@ -294,6 +295,19 @@ bool CWindowMain::OnClose(bool systemRequest) {
   }
   // A close request from the system closes the program only when the settings allow it.
   return CRegistrySettings::Instance()->GetDWORD("allow_windows_close_tlv") != 0;
+}
+
+CPerfCounter& CWindowMain::PaintCounter() {
+  static CPerfCounter counter;
+  return counter;
+}
+
+void CWindowMain::paintEvent(QPaintEvent* event) {
+  CStopwatch watch;
+  watch.Start();
+  QMainWindow::paintEvent(event);
+  watch.Stop();
+  PaintCounter().Add(watch.Elapsed() * 1000.0);
 }
 
 void CWindowMain::closeEvent(QCloseEvent* event) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/MainWindowInterface.h"
+#include "app/PerfCounter.h"
 #include "platform/Window.h"
 
 class ITimerNotificationTarget;
@@ -67,8 +68,12 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   platform::HWND TodayWindow() const { return todayHwnd_.load(); }
   int DiagnosticCounter(int n) const { return n == 1 ? counter1_ : counter2_; }
 
+  // Paints of every main window of the process: count, total and longest time.
+  static CPerfCounter& PaintCounter();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   class Sink;

@@ -357,8 +357,11 @@ TEST(WorkerThreadTest, TerminateAllEndsIdleWorkersAndLeavesABlockedOneRunning) {
   blocked.PostCommand(1, WorkerThread::NO_TIME_LIMIT, 0);
   blocked.PostCommand(2, WorkerThread::NO_TIME_LIMIT, 0);
   ASSERT_TRUE(blocked.WaitFor("start 1"));
+  EXPECT_EQ(WorkerThread::GetRunningThreadCount(), 2);
 
   EXPECT_EQ(WorkerThread::TerminateAll(), 1);
+  EXPECT_EQ(WorkerThread::GetRunningThreadCount(), 1) << "only the blocked thread still runs";
+  EXPECT_EQ(WorkerThread::GetWorkerCount(), 2) << "both objects are still alive";
   idle.PostCommand(3, 5000, 0);
   EXPECT_EQ(idle.Events(), (Events{"discard 3"}));
 

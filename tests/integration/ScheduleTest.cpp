@@ -42,18 +42,19 @@ class ScheduleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(dev.Console({"clock", "set", "2030-01-07 09:00:00"}), 0);
-    WriteFile("Telvane.xml", kProfileSet);
-    WriteFile("My Documents/agenda.txt", "09:30 standup");
+    PutFile("\\Telvane.xml", kProfileSet);
+    PutFile("\\My Documents\\agenda.txt", "09:30 standup");
     ASSERT_TRUE(telvane.Start());
     ASSERT_TRUE(telvane.WaitForWindow());
     ASSERT_TRUE(WaitUntil(
         [&] { return telvane.TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos; }));
   }
 
-  void WriteFile(const std::string& relative, const std::string& text) {
-    fs::path path = dev.folder() / "fs" / relative;
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
+  // Puts a file on the phone through the console, from a host file outside its file system.
+  void PutFile(const std::string& devicePath, const std::string& text) {
+    fs::path host = dev.folder() / "upload.tmp";
+    std::ofstream(host, std::ios::binary) << text;
+    ASSERT_EQ(dev.Console({"file", "put", host.string(), devicePath}), 0);
   }
   void Command(int id) {
     ASSERT_EQ(dev.Console({"post", "MainWindow", kWmCommand, std::to_string(id), "0"}), 0);
@@ -136,6 +137,23 @@ TEST_F(ScheduleTest, KnownAreaEntersTheFrameAndTheClockEndsIt) {
     return FrameNotifications() ==
            std::vector<std::string>{"timer_notification_07_01@2030-01-08 08:00:00"};
   })) << telvane.TraceText();
+}
+
+TEST_F(ScheduleTest, ImportedDataIsEvaluatedAtOnceForTheCurrentCell) {
+  ASSERT_EQ(dev.Console({"cell", "4711", "300"}), 0);
+  ASSERT_TRUE(LogHas("New location: cell 4711, area 300")) << telvane.TraceText();
+  // The engine has evaluated the new cell against the data of a new phone (an unknown place to
+  // an unknown place changes nothing that shows, so its trace tells).
+  ASSERT_TRUE(WaitUntil([&] {
+    std::string trace = telvane.TraceText();
+    std::size_t moved = trace.find("New location: cell 4711");
+    return moved != std::string::npos && trace.find("Flag(0,0)", moved) != std::string::npos;
+  })) << telvane.TraceText();
+  EXPECT_EQ(LogFile().find("Entering Office"), std::string::npos);
+  // No cell change follows the import: the new data alone makes the phone be at the office.
+  Import();
+  ASSERT_TRUE(LogHas("Entering Office, Work (2 actions)")) << LogFile() << telvane.TraceText();
+  EXPECT_TRUE(WaitUntil([&] { return Setting("current_place") == "Office"; }));
 }
 
 TEST_F(ScheduleTest, LockHoldsThePlaceUntilUnlocked) {

@@ -95,6 +95,11 @@ TEST_F(SpineTest, ExitAsksThenLeavesNoNotificationOfTheProgram) {
   ASSERT_EQ(dev.Console({"post", "MainWindow", "273", "1234", "0"}), 0);
   ASSERT_TRUE(telvane.WaitForExit());
   EXPECT_TRUE(ProgramNotifications().empty());
+  // The exit traces the counters and finds no worker thread left.
+  std::string trace = telvane.TraceText();
+  EXPECT_NE(trace.find("CWindowMain::OnPaint()["), std::string::npos);
+  EXPECT_NE(trace.find("CScheduleEngine::StartPeriod()["), std::string::npos);
+  EXPECT_NE(trace.find("-WorkerThreads(0)"), std::string::npos) << trace;
   std::vector<HNOTIFY> all;
   CeGetUserNotificationHandles(&all, 100);
   EXPECT_EQ(all.size(), 1u) << "other programs' notifications stay";

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <mutex>
+#include <vector>
 
 #include "app/RegistrySettings.h"
 #include "app/SystemStateBroker.h"
@@ -133,19 +135,37 @@ TEST_F(RilMgrThreadTest, HistoryKeepsTheNewestWithTheirPlaces) {
   db->GetTablePlaces()->Insert(office);
   CStrLAC area(500, office.GetId());
   db->GetTableLAC()->Insert(area);
+  struct Counts : ICellHistoryListener {
+    void OnHistoryChanged(int count) override {
+      std::lock_guard lock(mutex);
+      seen.push_back(count);
+    }
+    std::vector<int> Seen() {
+      std::lock_guard lock(mutex);
+      return seen;
+    }
+    std::mutex mutex;
+    std::vector<int> seen;
+  } listener;
+  CCellHistory::Instance()->AddListener(&listener);
   Start();
   for (DWORD i = 1; i <= 5; ++i)
     MoveTo(i, i == 5 ? 500 : 100 + i);
+  // Every report reaches the listener with the length, which stops at the capacity.
+  EXPECT_EQ(listener.Seen(), (std::vector<int>{1, 2, 3, 3, 3}));
+  CCellHistory::Instance()->RemoveListener(&listener);
+  MoveTo(6, 106);
+  EXPECT_EQ(listener.Seen().size(), 5u) << "a removed listener hears nothing more";
   auto history = CCellHistory::Instance()->GetEntries();
   ASSERT_EQ(history.size(), 3u);
-  EXPECT_EQ(history[0].CellId, 5);
-  EXPECT_EQ(history[0].PlaceId, office.GetId());
-  EXPECT_EQ(history[0].PlaceName, "Office");
-  EXPECT_EQ(history[0].FromNotification, 1);
-  EXPECT_EQ(history[1].CellId, 4);
-  EXPECT_EQ(history[1].PlaceId, 0);
-  EXPECT_EQ(history[1].PlaceName, "Unknown");
-  EXPECT_EQ(history[2].CellId, 3);
+  EXPECT_EQ(history[0].CellId, 6);
+  EXPECT_EQ(history[1].CellId, 5);
+  EXPECT_EQ(history[1].PlaceId, office.GetId());
+  EXPECT_EQ(history[1].PlaceName, "Office");
+  EXPECT_EQ(history[1].FromNotification, 1);
+  EXPECT_EQ(history[2].CellId, 4);
+  EXPECT_EQ(history[2].PlaceId, 0);
+  EXPECT_EQ(history[2].PlaceName, "Unknown");
 
   CCellHistory::Instance()->InvalidatePlaces();
   EXPECT_EQ(CCellHistory::Instance()->GetEntries()[0].PlaceId, -1);

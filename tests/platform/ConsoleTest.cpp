@@ -1,6 +1,10 @@
 // The device console as scripts use it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "platform/Registry.h"
 #include "support/TestDevice.h"
 
@@ -46,6 +50,36 @@ TEST_F(ConsoleTest, RegistryCommands) {
   EXPECT_NE(dev.Console({"reg", "set", "HKLM", "A", "v", "binary", "0g"}, nullptr, &err), 0);
   EXPECT_NE(dev.Console({"frobnicate"}, nullptr, &err), 0);
   EXPECT_NE(err.find("frobnicate"), std::string::npos);
+}
+
+TEST_F(ConsoleTest, FilesGoOntoThePhoneAndBackWithoutLeavingItsFileSystem) {
+  namespace fs = std::filesystem;
+  fs::path host = dev.folder() / "host.txt";
+  std::ofstream(host, std::ios::binary) << "agenda";
+  ASSERT_EQ(dev.Console({"file", "put", host.string(), "\\My Documents\\agenda.txt"}), 0);
+  EXPECT_TRUE(fs::exists(dev.folder() / "fs" / "My Documents" / "agenda.txt"));
+  std::string out, err;
+  ASSERT_EQ(dev.Console({"file", "ls", "\\My Documents"}, &out), 0);
+  EXPECT_EQ(out, "agenda.txt  6\n");
+  ASSERT_EQ(dev.Console({"file", "ls"}, &out), 0);
+  EXPECT_NE(out.find("My Documents\\\n"), std::string::npos);
+
+  // A path climbing out of the phone's root stays inside it.
+  ASSERT_EQ(dev.Console({"file", "put", host.string(), "\\..\\..\\escaped.txt"}), 0);
+  EXPECT_FALSE(fs::exists(dev.folder().parent_path() / "escaped.txt"));
+  EXPECT_TRUE(fs::exists(dev.folder() / "fs" / "escaped.txt"));
+
+  fs::path back = dev.folder() / "back.txt";
+  ASSERT_EQ(dev.Console({"file", "get", "\\My Documents\\agenda.txt", back.string()}), 0);
+  std::stringstream text;
+  text << std::ifstream(back).rdbuf();
+  EXPECT_EQ(text.str(), "agenda");
+
+  EXPECT_EQ(dev.Console({"file", "get", "\\missing.txt", back.string()}, &out, &err), 2);
+  EXPECT_NE(err.find("no such file"), std::string::npos);
+  EXPECT_EQ(dev.Console({"file", "rm", "\\My Documents\\agenda.txt"}), 0);
+  EXPECT_EQ(dev.Console({"file", "rm", "\\My Documents\\agenda.txt"}), 2);
+  EXPECT_EQ(dev.Console({"file", "put", host.string()}), 2) << "usage error";
 }
 
 TEST_F(ConsoleTest, InstallCreatesTheProgramAndKeepsUserSettings) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -81,6 +82,7 @@ TEST(DeviceTest, KilledWriterLeavesEveryCommittedValue) {
   std::string script = "i=0; while true; do i=$((i+1)); \"" + std::string(TELVANE_DEVICE_TOOL) +
                        "\" --device \"" + dev.folder().string() +
                        "\" reg set HKLM Crash v$i dword $i || exit 1; echo $i > \"" +
+                       progress.string() + ".tmp\" && mv \"" + progress.string() + ".tmp\" \"" +
                        progress.string() + "\"; done";
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
@@ -90,7 +92,11 @@ TEST(DeviceTest, KilledWriterLeavesEveryCommittedValue) {
     _exit(127);
   }
   setpgid(pid, pid);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The progress file is replaced by a rename, so a kill never leaves it half written. The
+  // writer is killed once it has made progress (a loaded machine may be slow to start it).
+  for (int i = 0; i < 200 && !std::filesystem::exists(progress); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   kill(-pid, SIGKILL);
   int status;
   waitpid(pid, &status, 0);

@@ -9,15 +9,19 @@
 
 #include "app/EventLog.h"
 #include "app/Ids.h"
+#include "app/PerfCounter.h"
 #include "app/TimerNotification.h"
 #include "app/Trace.h"
 #include "app/WorkerThread.h"
+#include "location/CellHistory.h"
+#include "location/ScheduleEngine.h"
 #include "platform/Device.h"
 #include "platform/Mosutil.h"
 #include "platform/NotificationRunner.h"
 #include "platform/Process.h"
 #include "platform/Window.h"
 #include "ui/AppConnMgr.h"
+#include "ui/WindowMain.h"
 
 namespace {
 
@@ -137,8 +141,16 @@ int main(int argc, char** argv) {
     }
   }
   CEventLog::Shutdown();
-  Trace(TRACE_TRACE, "-WinMain(%s)", cmdLine.c_str());
-  Trace(TRACE_TRACE, "-WorkerThreads(%d)", WorkerThread::GetWorkerCount());
+  CCellHistory::Release();
+  CPerfCounter::Reading paint = CWindowMain::PaintCounter().Read();
+  Trace(TRACE_TRACE, "CWindowMain::OnPaint()[%d times, %f ms, %f ms]", paint.count, paint.totalMs,
+        paint.maxMs);
+  CPerfCounter::Reading start = CScheduleEngine::StartPeriodCounter().Read();
+  Trace(TRACE_TRACE, "CScheduleEngine::StartPeriod()[%d times, %f ms, %f ms]", start.count,
+        start.totalMs, start.maxMs);
+  // There are no instance handles here; they are traced as 0.
+  Trace(TRACE_TRACE, "-WinMain(%#08X, %#08X, %s, %d)", 0u, 0u, cmdLine.c_str(), platform::SW_SHOW);
+  Trace(TRACE_TRACE, "-WorkerThreads(%d)", WorkerThread::GetRunningThreadCount());
   WorkerThread::TerminateAll();
   platform::Device::Close();
   return exitCode;
