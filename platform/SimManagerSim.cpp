@@ -80,7 +80,10 @@ void OnSimChanged(const std::string& payload) {
   if (!Device::Current())
     return;
   if (payload == "pin" || payload == "puk") {
-    ShowPromptIfNeeded();
+    // Events arrive late: a SIM unlocked since this one was sent needs no prompt.
+    std::string now = phone::SimState();
+    if (now == "pin" || now == "puk")
+      ShowPromptIfNeeded();
   } else if (payload == kSimUserUnlock) {
     ClosePrompt("unlocked by the user");
   }
