@@ -320,6 +320,23 @@ void CWindowMain::closeEvent(QCloseEvent* event) {
   }
 }
 
+void CWindowMain::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::ActivationChange)
+    return;
+  if (isActiveWindow()) {
+    shown_ = true;
+    // An open dialog stays in front of the window it belongs to.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this)
+      modal->activateWindow();
+    RecordVisibility();
+  } else if (!isMinimized() && !shown_ && isVisible()) {
+    // Left behind after a Hide: the window does not stay on screen under another program.
+    hide();
+    RecordVisibility();
+  }
+}
+
 void CWindowMain::Hide() {
   shown_ = false;
   hide();

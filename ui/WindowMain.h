@@ -74,6 +74,8 @@ class CWindowMain : public QMainWindow, public IMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  // Activation marks the window as shown; deactivation of a window hidden meanwhile hides it.
+  void changeEvent(QEvent* event) override;
 
  private:
   class Sink;
