@@ -325,6 +325,9 @@ void CWindowMain::changeEvent(QEvent* event) {
   if (event->type() != QEvent::ActivationChange)
     return;
   if (isActiveWindow()) {
+    // An activation that arrives after a Hide is stale: the window is not on screen.
+    if (!isVisible())
+      return;
     shown_ = true;
     // An open dialog stays in front of the window it belongs to.
     if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this)
