@@ -237,6 +237,10 @@ void CRilMgr::OnSignal(const void* data, std::size_t size, bool reportUnchanged)
 }
 
 void CRilMgr::OnLocation(std::int32_t cellId, std::int32_t lac, bool fromNotification) {
+  std::unique_lock lock(locationMutex_);
+  // A report still on its way when the radio went off describes a cell the phone has left.
+  if (!platform::ril::RadioIsOn())
+    return;
   std::int32_t oldCell = cellId_.load();
   std::int32_t oldLac = lac_.load();
   if (cellId != oldCell || lac != oldLac) {
@@ -249,8 +253,10 @@ void CRilMgr::OnLocation(std::int32_t cellId, std::int32_t lac, bool fromNotific
     CEventLog::Add(MGR_ID_RIL, CEventLog::LEVEL_DEBUG, summary, description);
     cellId_.store(cellId);
     lac_.store(lac);
+    lock.unlock();
     FireStatusChanged(REASON_LOCATION);
   } else if (forceNotify_.load()) {
+    lock.unlock();
     FireStatusChanged(REASON_LOCATION);
   }
 }
@@ -258,9 +264,12 @@ void CRilMgr::OnLocation(std::int32_t cellId, std::int32_t lac, bool fromNotific
 void CRilMgr::OnPhoneStatus(int status) {
   if (status != 0) {
     // The radio is off: no signal and no location until it is back.
-    signalPercent_.store(0);
-    cellId_.store(0);
-    lac_.store(0);
+    {
+      std::lock_guard lock(locationMutex_);
+      signalPercent_.store(0);
+      cellId_.store(0);
+      lac_.store(0);
+    }
     RepaintBar(REPAINT_SIGNAL_BAR);
   } else {
     RefreshStatus(1);

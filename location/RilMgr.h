@@ -172,6 +172,9 @@ class CRilMgr final : public CMgr {
   std::atomic<int> locationNotifications_{0};
   std::atomic<int> results_{0};
   std::atomic<int> locationResults_{0};
+  // Serialises location reports (radio thread) with the phone radio's changes (phone manager's
+  // thread), so a report that raced a switch-off cannot bring back a cell.
+  std::mutex locationMutex_;
   std::atomic<std::int32_t> cellId_{0};
   std::atomic<std::int32_t> lac_{0};
   // Held while a request is made and its id stored, and while an answer is matched to it.
