@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "app/EventLog.h"
 #include "app/Mgr.h"
@@ -91,6 +93,59 @@ class MgrThreadTest : public ::testing::Test {
   }
   TestDevice dev;
 };
+
+TEST_F(MgrThreadTest, RemovalWaitsForADeliveryUnderWayAndNothingComesAfterIt) {
+  SetConfig("222222");
+  TestMgr mgr(4);
+  struct Blocking : IStatusListener {
+    void OnStatusChanged(int, int, int) override {
+      std::unique_lock lock(mutex);
+      ++calls;
+      cv.notify_all();
+      cv.wait(lock, [&] { return open; });
+    }
+    std::string GetListenerName() override { return "blocking listener"; }
+    std::mutex mutex;
+    std::condition_variable cv;
+    int calls = 0;
+    bool open = false;
+  } listener;
+  Listener witness;  // called after the blocking listener, so it shows a delivery has passed it
+  mgr.AddStatusListener(&listener);
+  mgr.AddStatusListener(&witness);
+  mgr.ForceStatus(1, 0, 0, 0);
+  {
+    std::unique_lock lock(listener.mutex);
+    ASSERT_TRUE(
+        listener.cv.wait_for(lock, std::chrono::seconds(5), [&] { return listener.calls > 0; }));
+  }
+  std::atomic<bool> removed{false};
+  std::thread remover([&] {
+    mgr.RemoveStatusListener(&listener);
+    removed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(removed.load()) << "the removal returned while the listener was still being called";
+  {
+    std::lock_guard lock(listener.mutex);
+    listener.open = true;
+  }
+  listener.cv.notify_all();
+  remover.join();
+  EXPECT_TRUE(removed.load());
+  int calls;
+  {
+    std::lock_guard lock(listener.mutex);
+    calls = listener.calls;
+  }
+  mgr.ForceStatus(0, 0, 0, 0);
+  ASSERT_TRUE(witness.WaitForStatus(0));
+  {
+    std::lock_guard lock(listener.mutex);
+    EXPECT_EQ(listener.calls, calls) << "a removed listener was called";
+  }
+  mgr.RemoveStatusListener(&witness);
+}
 
 TEST_F(MgrThreadTest, WithoutConfigurationChangesAreRefusedButReadingGoesOn) {
   SetConfig("");
