@@ -93,6 +93,9 @@ CWindowMain::~CWindowMain() {
   }
   if (platform::HWND h = hwnd_.exchange(0))
     platform::DestroyTopLevelWindow(h);
+  // The phone's state no longer shows a window that is gone.
+  if (platform::Device* dev = platform::Device::Current())
+    dev->SetState("main_window", "closed");
 }
 
 QString CWindowMain::Tr(const char* id) {

@@ -95,6 +95,7 @@ TEST_F(SpineTest, ExitAsksThenLeavesNoNotificationOfTheProgram) {
   ASSERT_EQ(dev.Console({"post", "MainWindow", "273", "1234", "0"}), 0);
   ASSERT_TRUE(telvane.WaitForExit());
   EXPECT_TRUE(ProgramNotifications().empty());
+  EXPECT_EQ(dev.device().GetState("main_window"), "closed");
   // The exit traces the counters and finds no worker thread left.
   std::string trace = telvane.TraceText();
   EXPECT_NE(trace.find("CWindowMain::OnPaint()["), std::string::npos);
