@@ -272,10 +272,22 @@ void CMgr::FireStatusChanged(int reason) {
     TimedLock lock(listenersMutex_);
     copy = listeners_;
   }
-  {
-    std::lock_guard lock(firingMutex_);
-    firing_.push_back(std::this_thread::get_id());
-  }
+  // Marks this thread as delivering until the end of the scope, also when a listener throws.
+  struct Delivering {
+    explicit Delivering(CMgr& m) : mgr(m) {
+      std::lock_guard lock(mgr.firingMutex_);
+      mgr.firing_.push_back(std::this_thread::get_id());
+    }
+    ~Delivering() {
+      {
+        std::lock_guard lock(mgr.firingMutex_);
+        mgr.firing_.erase(
+            std::find(mgr.firing_.begin(), mgr.firing_.end(), std::this_thread::get_id()));
+      }
+      mgr.firingDone_.notify_all();
+    }
+    CMgr& mgr;
+  } delivering(*this);
   int status = GetStatus();
   for (IStatusListener* l : copy) {
     {
@@ -289,11 +301,6 @@ void CMgr::FireStatusChanged(int reason) {
     l->OnStatusChanged(status, GetId(), reason);
     Trace(TRACE_TRACE, "Notified listener %s", name.c_str());
   }
-  {
-    std::lock_guard lock(firingMutex_);
-    firing_.erase(std::find(firing_.begin(), firing_.end(), std::this_thread::get_id()));
-  }
-  firingDone_.notify_all();
   Trace(TRACE_TRACE, "CMgr::-FireStatusChanged(%d)", reason);
 }
 
