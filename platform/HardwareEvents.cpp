@@ -1,8 +1,11 @@
 #include "platform/HardwareEvents.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/Device.h"
@@ -20,6 +23,11 @@ struct Subscription {
 std::mutex g_mutex;
 std::map<int, Subscription> g_subscriptions;
 int g_next = 1;
+// The endpoint thread while it calls subscribers, so that an unsubscribe can wait for it.
+std::condition_variable g_delivered;
+bool g_delivering = false;
+std::thread::id g_deliveryThread;
+constexpr auto kDeliveryWait = std::chrono::seconds(5);
 
 void OnPacket(const std::vector<std::uint8_t>& payload) {
   Unpacker in(payload);
@@ -27,16 +35,37 @@ void OnPacket(const std::vector<std::uint8_t>& payload) {
   std::string data = in.Str();
   if (!in.Ok())
     return;
-  std::vector<std::shared_ptr<HardwareEventCallback>> callbacks;
+  std::vector<int> ids;
   {
     std::lock_guard lock(g_mutex);
     for (const auto& [id, s] : g_subscriptions) {
       if (s.event == event)
-        callbacks.push_back(s.callback);
+        ids.push_back(id);
+    }
+    g_deliveryThread = std::this_thread::get_id();
+    g_delivering = true;
+  }
+  for (int id : ids) {
+    std::shared_ptr<HardwareEventCallback> callback;
+    {
+      // A subscription ended since the event arrived is skipped.
+      std::lock_guard lock(g_mutex);
+      auto it = g_subscriptions.find(id);
+      if (it == g_subscriptions.end())
+        continue;
+      callback = it->second.callback;
+    }
+    try {
+      (*callback)(event, data);
+    } catch (...) {
+      // A failing subscriber must not stop the others nor the endpoint thread.
     }
   }
-  for (const auto& cb : callbacks)
-    (*cb)(event, data);
+  {
+    std::lock_guard lock(g_mutex);
+    g_delivering = false;
+  }
+  g_delivered.notify_all();
 }
 
 }  // namespace
@@ -49,8 +78,12 @@ int SubscribeHardwareEvent(const std::string& event, HardwareEventCallback callb
 }
 
 void UnsubscribeHardwareEvent(int subscription) {
-  std::lock_guard lock(g_mutex);
+  std::unique_lock lock(g_mutex);
   g_subscriptions.erase(subscription);
+  // Once this returns the callback runs no more: a delivery under way on the endpoint thread is
+  // waited for, unless the subscriber ends its subscription from its own callback.
+  if (g_delivering && g_deliveryThread != std::this_thread::get_id())
+    g_delivered.wait_for(lock, kDeliveryWait, [] { return !g_delivering; });
 }
 
 int BroadcastHardwareEvent(const std::string& event, const std::string& payload) {

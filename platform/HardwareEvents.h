@@ -20,6 +20,8 @@ using HardwareEventCallback =
 
 // Returns a subscription id for Unsubscribe. Several subscribers per event are allowed.
 int SubscribeHardwareEvent(const std::string& event, HardwareEventCallback callback);
+// Ends a subscription. Once it returns the callback is not called any more: a call under way on
+// the endpoint thread is waited for (unless made from that callback).
 void UnsubscribeHardwareEvent(int subscription);
 
 // Sends the event to every live process of the current device, this one included. Returns the

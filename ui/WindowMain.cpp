@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QVBoxLayout>
 
 #include "app/App.h"
@@ -14,8 +15,10 @@
 #include "app/TimerNotification.h"
 #include "app/Trace.h"
 #include "platform/Device.h"
+#include "platform/HardwareEvents.h"
 #include "platform/Mosutil.h"
 #include "platform/Notify.h"
+#include "platform/Screen.h"
 
 using platform::LPARAM;
 using platform::UINT;
@@ -87,6 +90,11 @@ CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
 }
 
 CWindowMain::~CWindowMain() {
+  // No request reaches the window once these return.
+  if (screenSubscription_)
+    platform::UnsubscribeHardwareEvent(screenSubscription_);
+  if (screenshotSubscription_)
+    platform::UnsubscribeHardwareEvent(screenshotSubscription_);
   if (CApp* app = CApp::GetInstance()) {
     if (app->GetMainWindow() == this)
       app->SetMainWindow(nullptr);
@@ -96,6 +104,22 @@ CWindowMain::~CWindowMain() {
   // The phone's state no longer shows a window that is gone.
   if (platform::Device* dev = platform::Device::Current())
     dev->SetState("main_window", "closed");
+}
+
+void CWindowMain::ApplyScreenSize() {
+  platform::ScreenSize size = platform::GetScreenSize();
+  if (size.width == width() && size.height == height())
+    return;
+  Trace(TRACE_DEBUG, "CWindowMain::ApplyScreenSize(%d, %d)", size.width, size.height);
+  resize(size.width, size.height);
+}
+
+void CWindowMain::SaveScreenshot(std::uint64_t id, const std::string& file) {
+  QPixmap picture = grab();
+  bool saved = picture.save(QString::fromStdString(file), "PNG");
+  if (!saved)
+    Trace(TRACE_ERROR, "CWindowMain::SaveScreenshot(%s) failed", file.c_str());
+  platform::CompleteScreenshot(id, saved ? "" : "cannot write " + file);
 }
 
 QString CWindowMain::Tr(const char* id) {
@@ -109,10 +133,7 @@ bool CWindowMain::InitGUI() {
     Trace(TRACE_INFO, "La aplicacion ya estaba en ejecucion");
     return false;
   }
-  platform::Device* dev = platform::Device::Current();
-  int width = dev ? static_cast<int>(dev->GetStateInt("screen_width", 240)) : 240;
-  int height = dev ? static_cast<int>(dev->GetStateInt("screen_height", 320)) : 320;
-  resize(width, height);
+  ApplyScreenSize();
   CreateMenus();
   platform::HWND h = platform::RegisterTopLevelWindow(kMainWindowClass, sink_.get());
   if (!h) {
@@ -120,6 +141,18 @@ bool CWindowMain::InitGUI() {
     return false;
   }
   hwnd_.store(h);
+  // The phone's screen can turn or change size, and the console can ask for a picture of the
+  // window; both arrive on the endpoint thread and are handled on this one.
+  screenSubscription_ = platform::SubscribeHardwareEvent(
+      platform::kScreenEvent, [this](const std::string&, const std::string&) {
+        QMetaObject::invokeMethod(
+            this, [this] { ApplyScreenSize(); }, Qt::QueuedConnection);
+      });
+  screenshotSubscription_ = platform::ServeScreenshots(
+      kMainWindowClass, [this](std::uint64_t id, const std::string& file) {
+        QMetaObject::invokeMethod(
+            this, [this, id, file] { SaveScreenshot(id, file); }, Qt::QueuedConnection);
+      });
   if (CApp* app = CApp::GetInstance())
     app->SetMainWindow(this);
   show();

@@ -12,8 +12,10 @@
 #include <QMainWindow>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "app/MainWindowInterface.h"
@@ -91,10 +93,16 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   void ShowToFront();
   void UpdateDiagnosticLine();
   void RecordVisibility();
+  // Sizes the window to the phone's screen.
+  void ApplyScreenSize();
+  // Saves the window as a PNG file and answers the request.
+  void SaveScreenshot(std::uint64_t id, const std::string& file);
   QString Tr(const char* id);
 
   std::unique_ptr<Sink> sink_;
   std::atomic<platform::HWND> hwnd_{0};
+  int screenSubscription_ = 0;
+  int screenshotSubscription_ = 0;
   std::atomic<platform::HWND> todayHwnd_{0};
   std::atomic<bool> closing_{false};
   std::atomic<bool> closeWithoutAsking_{false};

@@ -1,0 +1,123 @@
+// The phone's screen size and the screenshot request between a requester and a window's owner.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/HardwareEvents.h"
+#include "platform/Screen.h"
+#include "platform/Window.h"
+#include "support/TestDevice.h"
+
+using namespace platform;
+
+namespace {
+
+class NullSink : public IWindowSink {
+ public:
+  void OnWindowMessage(UINT, WPARAM, LPARAM) override {}
+};
+
+template <class Pred>
+bool Eventually(Pred pred) {
+  for (int i = 0; i < 250 && !pred(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return pred();
+}
+
+TEST(ScreenTest, SizeChangesAreCheckedAndAnnounced) {
+  TestDevice dev;
+  EXPECT_EQ(GetScreenSize().width, 240);
+  EXPECT_EQ(GetScreenSize().height, 320);
+  std::atomic<int> announced{0};
+  std::string last;
+  std::mutex mutex;
+  int sub = SubscribeHardwareEvent(kScreenEvent, [&](const std::string&, const std::string& p) {
+    std::lock_guard lock(mutex);
+    last = p;
+    ++announced;
+  });
+  ASSERT_TRUE(SetScreenSize({480, 640}));
+  ASSERT_TRUE(RotateScreen());
+  EXPECT_EQ(GetScreenSize().width, 640);
+  EXPECT_EQ(GetScreenSize().height, 480);
+  ASSERT_TRUE(Eventually([&] { return announced.load() == 2; }));
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(last, "640x480");
+  }
+  EXPECT_FALSE(SetScreenSize({99, 320}));
+  EXPECT_FALSE(SetScreenSize({240, 4001}));
+  EXPECT_EQ(GetScreenSize().width, 640) << "a refused size changes nothing";
+  UnsubscribeHardwareEvent(sub);
+}
+
+TEST(ScreenTest, ScreenshotRequestsReachTheOwnerOfTheWindowAndCarryItsAnswer) {
+  TestDevice dev;
+  NullSink sink;
+  HWND window = RegisterTopLevelWindow("Shot", &sink);
+  ASSERT_NE(window, 0u);
+  std::string error;
+  EXPECT_FALSE(RequestScreenshot("Elsewhere", "/tmp/x.png", 1000, &error));
+  EXPECT_NE(error.find("no window"), std::string::npos);
+
+  // Nobody serves the class yet: the request times out.
+  EXPECT_FALSE(RequestScreenshot("Shot", "/tmp/x.png", 300, &error));
+  EXPECT_NE(error.find("no answer"), std::string::npos);
+
+  std::mutex mutex;
+  std::string asked;
+  int sub = ServeScreenshots("Shot", [&](std::uint64_t id, const std::string& file) {
+    {
+      std::lock_guard lock(mutex);
+      asked = file;
+    }
+    // Answers from another thread, as a user interface does from its own.
+    std::thread([id, file] {
+      CompleteScreenshot(id, file.find("bad") != std::string::npos ? "cannot write " + file : "");
+    }).detach();
+  });
+  EXPECT_TRUE(RequestScreenshot("Shot", "/tmp/with space\tand tab.png", 5000, &error)) << error;
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(asked, "/tmp/with space\tand tab.png");
+  }
+  EXPECT_FALSE(RequestScreenshot("Shot", "/tmp/bad.png", 5000, &error));
+  EXPECT_EQ(error, "cannot write /tmp/bad.png");
+  UnsubscribeHardwareEvent(sub);
+  DestroyTopLevelWindow(window);
+}
+
+TEST(HardwareEventThreadTest, NoCallbackRunsAfterItsSubscriptionEnded) {
+  TestDevice dev;
+  std::atomic<bool> inside{false};
+  std::atomic<bool> release{false};
+  std::atomic<int> calls{0};
+  int sub = SubscribeHardwareEvent("slow", [&](const std::string&, const std::string&) {
+    ++calls;
+    inside = true;
+    while (!release.load())
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    inside = false;
+  });
+  BroadcastHardwareEvent("slow");
+  ASSERT_TRUE(Eventually([&] { return inside.load(); }));
+  std::atomic<bool> ended{false};
+  std::thread unsubscriber([&] {
+    UnsubscribeHardwareEvent(sub);
+    ended = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(ended.load()) << "the subscription ended while its callback still ran";
+  release = true;
+  unsubscriber.join();
+  EXPECT_FALSE(inside.load());
+  BroadcastHardwareEvent("slow");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(calls.load(), 1);
+}
+
+}  // namespace
