@@ -145,5 +145,9 @@ std::string CBacklightMgr::GetName() {
 }
 
 std::string CBacklightMgr::GetStatusName(int status) {
+  // Before the first change the levels are not known; the unknown and disabled markers are not
+  // level pairs.
+  if (status < 0)
+    return CTexts::GetInstance()->GetText("EVENT_LOG_MGR_UNKNOWN_STATUS");
   return platform::Format("[%d-%d]", BatteryLevel(status), ExternalLevel(status));
 }

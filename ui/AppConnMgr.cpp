@@ -77,6 +77,7 @@ std::vector<int> PlaceActionValues(CDB* db, CRilMgr* ril, int mgrId) {
 void RepaintMainWindow() {
   CApp* app = CApp::GetInstance();
   if (auto* window = dynamic_cast<CWindowMain*>(app ? app->GetMainWindow() : nullptr)) {
+    window->RequestPanelRefresh();
     QMetaObject::invokeMethod(
         window, [window] { window->update(); }, Qt::QueuedConnection);
   }

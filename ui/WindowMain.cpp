@@ -4,6 +4,8 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QScrollArea>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include "app/App.h"
@@ -14,6 +16,9 @@
 #include "app/Texts.h"
 #include "app/TimerNotification.h"
 #include "app/Trace.h"
+#include "data/StrLocation.h"
+#include "location/RilMgr.h"
+#include "location/ScheduleEngine.h"
 #include "platform/Device.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Mosutil.h"
@@ -76,17 +81,28 @@ const MenuEntry kDataEntries[] = {
 
 CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
   setWindowTitle("MainWindow");
-  auto* panel = new QWidget(this);
+  auto* panel = new QWidget;
   auto* layout = new QVBoxLayout(panel);
   placeLabel_ = new QLabel(panel);
   placeLabel_->setWordWrap(true);
   placeLabel_->setAlignment(Qt::AlignCenter);
+  locationLabel_ = new QLabel(panel);
+  locationLabel_->setAlignment(Qt::AlignCenter);
+  featuresLabel_ = new QLabel(panel);
+  featuresLabel_->setWordWrap(true);
   diagnosticLabel_ = new QLabel(panel);
-  layout->addStretch();
   layout->addWidget(placeLabel_);
+  layout->addWidget(locationLabel_);
+  layout->addStretch();
+  layout->addWidget(featuresLabel_);
   layout->addStretch();
   layout->addWidget(diagnosticLabel_);
-  setCentralWidget(panel);
+  // The window always has the screen's size; a panel taller than a turned screen scrolls.
+  auto* scroll = new QScrollArea(this);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(panel);
+  setCentralWidget(scroll);
 }
 
 CWindowMain::~CWindowMain() {
@@ -159,6 +175,7 @@ bool CWindowMain::InitGUI() {
   shown_ = true;
   RecordVisibility();
   UpdateDiagnosticLine();
+  RefreshPanel();
   return true;
 }
 
@@ -401,12 +418,61 @@ void CWindowMain::SendFeatureState(int mgrId, int status) {
   if (platform::HWND item = todayHwnd_.load()) {
     platform::PostMessage(item, WM_ITEM_FEATURE_STATE, static_cast<WPARAM>(mgrId), status);
   }
+  RequestPanelRefresh();
 }
 
 void CWindowMain::SendLocation(int first, int second) {
   if (platform::HWND item = todayHwnd_.load()) {
     platform::PostMessage(item, WM_ITEM_LOCATION, static_cast<WPARAM>(first), second);
   }
+  RequestPanelRefresh();
+}
+
+void CWindowMain::RequestPanelRefresh() {
+  // Any thread: one refresh is queued at a time, and it reads the latest state.
+  if (panelRefreshQueued_.exchange(true))
+    return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        panelRefreshQueued_.store(false);
+        RefreshPanel();
+      },
+      Qt::QueuedConnection);
+}
+
+void CWindowMain::RefreshPanel() {
+  CTexts* texts = CTexts::GetInstance();
+  QStringList features;
+  for (CMgr* mgr : CMgr::GetAll()) {
+    std::string name = mgr->GetName();
+    int status = mgr->GetStatus();
+    if (name == "unknown" || status == STATUS_DISABLED)
+      continue;
+    features << QString::fromStdString(name + ": " + mgr->GetStatusName(status));
+  }
+  featuresLabel_->setText(features.join("\n"));
+
+  CRilMgr* ril = CRilMgr::GetInstance();
+  if (!ril || ril->GetStatus() == STATUS_DISABLED) {
+    locationLabel_->clear();
+    return;
+  }
+  CScheduleEngine* engine = CScheduleEngine::GetInstance();
+  bool locked = engine && engine->IsLocked();
+  QStringList lines;
+  lines << QString::fromStdString(texts->GetText(locked ? "LAC LOCKED" : "LAC INTRO")) +
+               QString::number(static_cast<std::uint32_t>(ril->GetLac()));
+  lines << QString::fromStdString(texts->GetText(locked ? "CELL LOCKED" : "CELL INTRO")) +
+               QString::number(static_cast<std::uint32_t>(ril->GetCellId()));
+  lines << QString::fromStdString(
+      texts->GetText(CStrLocation::IsCellMode() ? "CELL MODE" : "LAC MODE"));
+  lines << QString::fromStdString(texts->GetText(locked ? "LOCK ON" : "LOCK OFF"));
+  lines << QString::fromStdString(texts->GetText("PANEL SIGNAL")) +
+               QString::number(ril->GetSignalPercent()) + "%  " +
+               QString::fromStdString(texts->GetText("PANEL BATTERY")) +
+               QString::number(ril->GetBatteryPercent()) + "%";
+  locationLabel_->setText(lines.join("\n"));
 }
 
 void CWindowMain::PublishPlace(const std::string& place, const std::string& frame) {

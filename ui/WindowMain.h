@@ -69,6 +69,8 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   bool IsShown() const { return shown_; }
   platform::HWND TodayWindow() const { return todayHwnd_.load(); }
   int DiagnosticCounter(int n) const { return n == 1 ? counter1_ : counter2_; }
+  // Queues a refresh of the panel (features, location, signal and battery); any thread.
+  void RequestPanelRefresh();
 
   // Paints of every main window of the process: count, total and longest time.
   static CPerfCounter& PaintCounter();
@@ -114,6 +116,12 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   std::map<int, std::function<void()>> commands_;
   std::map<platform::UINT, std::function<void(platform::WPARAM, platform::LPARAM)>> messages_;
   std::function<void()> idleHandler_;
+  // Shows every feature's status and the location lines; user-interface thread.
+  void RefreshPanel();
+
+  std::atomic<bool> panelRefreshQueued_{false};
   QLabel* placeLabel_ = nullptr;
+  QLabel* locationLabel_ = nullptr;
+  QLabel* featuresLabel_ = nullptr;
   QLabel* diagnosticLabel_ = nullptr;
 };

@@ -101,6 +101,13 @@ TEST(BacklightNameTest, StatusNamesShowBothLevels) {
   CBacklightMgr mgr;
   EXPECT_EQ(mgr.GetStatusName(status), "[4-9]");
   EXPECT_EQ(mgr.GetStatusName(CBacklightMgr::MakeStatus(0, 10)), "[0-10]");
+  // Before the first change the levels are unknown, not a pair of huge numbers.
+  ASSERT_EQ(dev.Console({"install"}), 0);
+  CTexts::ResetForTesting();
+  std::string unknown = CTexts::GetInstance()->GetText("EVENT_LOG_MGR_UNKNOWN_STATUS");
+  EXPECT_EQ(unknown.find('['), std::string::npos) << unknown;
+  EXPECT_EQ(mgr.GetStatusName(STATUS_UNKNOWN), unknown);
+  EXPECT_EQ(mgr.GetStatusName(STATUS_DISABLED), unknown);
 }
 
 TEST_F(BacklightMgrTest, RegistryModeWritesTheLevelsAndTellsTheDriverWithoutThePanel) {
