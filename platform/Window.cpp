@@ -158,10 +158,10 @@ UINT RegisterWindowMessage(std::string_view name) {
 }
 
 void MessageQueueSink::OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-  {
-    std::lock_guard lock(mutex_);
-    messages_.push_back({msg, wParam, lParam});
-  }
+  // Notified under the lock: once a reader has taken the message, the delivering thread is done
+  // with the sink, so the reader may destroy it.
+  std::lock_guard lock(mutex_);
+  messages_.push_back({msg, wParam, lParam});
   ready_.notify_one();
 }
 

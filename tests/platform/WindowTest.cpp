@@ -59,6 +59,7 @@ TEST_F(WindowTest, MessagesFromAnotherProcessArriveOnceInOrder) {
   std::string err;
   EXPECT_NE(dev.Console({"post", "NoSuchWindow", "1", "0", "0"}, nullptr, &err), 0);
   EXPECT_NE(err.find("NoSuchWindow"), std::string::npos);
+  DestroyTopLevelWindow(hwnd);
 }
 
 TEST_F(WindowTest, RegisteredMessagesAreStablePerName) {
