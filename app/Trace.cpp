@@ -29,13 +29,13 @@ void ConfigureLocked() {
   const char* env = std::getenv("TELVANE_TRACE");
   if (!env || !*env)
     return;
-  std::string spec(env);
-  std::string levelText = spec.substr(0, spec.find(':'));
+  std::string setting(env);
+  std::string levelText = setting.substr(0, setting.find(':'));
   int level = std::atoi(levelText.c_str());
   if (level < 0 || level > 5)
     return;
-  if (auto colon = spec.find(':'); colon != std::string::npos && colon + 1 < spec.size()) {
-    g_file = std::fopen(spec.substr(colon + 1).c_str(), "a");
+  if (auto colon = setting.find(':'); colon != std::string::npos && colon + 1 < setting.size()) {
+    g_file = std::fopen(setting.substr(colon + 1).c_str(), "a");
     g_ownFile = g_file != nullptr;
   } else {
     g_file = stderr;

@@ -45,11 +45,8 @@ TEST_F(ConnectionsIdleTest, ConnectionWhoseTrafficStoppedIsHungUp) {
   SetSetting("activate_idle", "1");
   SetSetting("seconds_idle", "60");
   ASSERT_EQ(dev.Console({"connections", "add", "GPRS"}), 0);
-  ASSERT_TRUE(telvane.Start());
-  ASSERT_TRUE(telvane.WaitForWindow());
   // Start-up ends with the main window subscribed to connection changes.
-  ASSERT_TRUE(WaitUntil(
-      [&] { return telvane.TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos; }));
+  ASSERT_TRUE(telvane.StartAndWaitUntilReady());
 
   // The link comes up: the program schedules its first idle check 20 seconds ahead.
   ASSERT_EQ(dev.Console({"connections", "connect", "GPRS"}), 0);

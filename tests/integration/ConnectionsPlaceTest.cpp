@@ -15,9 +15,6 @@ using namespace platform;
 
 namespace {
 
-constexpr const char* kWmCommand = "273";
-constexpr int kCmdXmlImport = 40059;
-
 // Office (area 300) from 08:00 to 10:00: entering sets the data connections to 1 (enabled, none
 // connected).
 const char* kProfileSet =
@@ -33,17 +30,8 @@ TEST(ConnectionsPlaceTest, RadioChangeReappliesThePlaceConnectionAction) {
   TelvaneProcess telvane{dev};
   ASSERT_EQ(dev.Console({"clock", "set", "2030-01-07 09:00:00"}), 0);
   ASSERT_EQ(dev.Console({"connections", "add", "GPRS", "--disabled"}), 0);
-  std::ofstream(dev.folder() / "fs" / "Telvane.xml", std::ios::binary) << kProfileSet;
-  ASSERT_TRUE(telvane.Start());
-  ASSERT_TRUE(telvane.WaitForWindow());
-  ASSERT_TRUE(WaitUntil(
-      [&] { return telvane.TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos; }));
-  std::size_t seen = ListBoxes().size();
-  ASSERT_EQ(dev.Console({"post", "MainWindow", kWmCommand, std::to_string(kCmdXmlImport), "0"}), 0);
-  ASSERT_TRUE(WaitUntil([&] {
-    auto boxes = ListBoxes();
-    return boxes.size() >= seen + 2 && boxes[seen + 1].text.find("imported") != std::string::npos;
-  })) << telvane.TraceText();
+  ASSERT_TRUE(telvane.StartAndWaitUntilReady());
+  ASSERT_TRUE(telvane.ImportProfileSet(kProfileSet)) << telvane.TraceText();
 
   auto enabled = [] {
     auto entries = ListDialUpEntries();

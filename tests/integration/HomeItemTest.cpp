@@ -25,10 +25,7 @@ constexpr WPARAM kPhone = 3;
 class HomeItemTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(telvane.Start());
-    ASSERT_TRUE(telvane.WaitForWindow());
-    ASSERT_TRUE(WaitUntil(
-        [&] { return telvane.TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos; }));
+    ASSERT_TRUE(telvane.StartAndWaitUntilReady());
     item = RegisterTopLevelWindow("TelvaneHomeItem", &sink);
     ASSERT_NE(item, 0u);
   }

@@ -15,9 +15,6 @@ using namespace platform;
 
 namespace {
 
-constexpr const char* kWmCommand = "273";
-constexpr int kCmdXmlImport = 40059;
-
 // Office (area 300) from 08:00 to 10:00: entering sends an SMS (14) and an e-mail (13).
 const char* kProfileSet =
     "<?xml version=\"1.0\"?><Telvane>"
@@ -38,18 +35,8 @@ TEST(ScheduleMessagingTest, AFrameSendsItsTextMessageAndEmail) {
   ASSERT_EQ(dev.Console({"reg", "set", "HKLM", "SOFTWARE\\Orvella\\Telvane", "mail_provider",
                          "dword", "2"}),
             0);
-  std::ofstream(dev.folder() / "fs" / "Telvane.xml", std::ios::binary) << kProfileSet;
-  ASSERT_TRUE(telvane.Start());
-  ASSERT_TRUE(telvane.WaitForWindow());
-  ASSERT_TRUE(WaitUntil(
-      [&] { return telvane.TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos; }));
-
-  std::size_t seen = ListBoxes().size();
-  ASSERT_EQ(dev.Console({"post", "MainWindow", kWmCommand, std::to_string(kCmdXmlImport), "0"}), 0);
-  ASSERT_TRUE(WaitUntil([&] {
-    auto boxes = ListBoxes();
-    return boxes.size() >= seen + 2 && boxes[seen + 1].text.find("imported") != std::string::npos;
-  })) << telvane.TraceText();
+  ASSERT_TRUE(telvane.StartAndWaitUntilReady());
+  ASSERT_TRUE(telvane.ImportProfileSet(kProfileSet)) << telvane.TraceText();
 
   ASSERT_EQ(dev.Console({"cell", "4711", "300"}), 0);
   ASSERT_TRUE(WaitUntil([] { return ListOutbox().size() >= 2; }, 20000)) << telvane.TraceText();

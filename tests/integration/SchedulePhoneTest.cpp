@@ -16,9 +16,6 @@ using namespace platform;
 
 namespace {
 
-constexpr const char* kWmCommand = "273";
-constexpr int kCmdXmlImport = 40059;
-
 // Office (area 300) from 08:00 to 10:00: entering forwards calls (51) and switches the radio off
 // (3).
 const char* kProfileSet =
@@ -34,19 +31,8 @@ TEST(SchedulePhoneTest, AFrameForwardsCallsBeforeItSwitchesTheRadioOff) {
   TestDevice dev;
   TelvaneProcess telvane{dev};
   ASSERT_EQ(dev.Console({"clock", "set", "2030-01-07 09:00:00"}), 0);
-  fs::path file = dev.folder() / "fs" / "Telvane.xml";
-  std::ofstream(file, std::ios::binary) << kProfileSet;
-  ASSERT_TRUE(telvane.Start());
-  ASSERT_TRUE(telvane.WaitForWindow());
-  ASSERT_TRUE(WaitUntil(
-      [&] { return telvane.TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos; }));
-
-  std::size_t seen = ListBoxes().size();
-  ASSERT_EQ(dev.Console({"post", "MainWindow", kWmCommand, std::to_string(kCmdXmlImport), "0"}), 0);
-  ASSERT_TRUE(WaitUntil([&] {
-    auto boxes = ListBoxes();
-    return boxes.size() >= seen + 2 && boxes[seen + 1].text.find("imported") != std::string::npos;
-  })) << telvane.TraceText();
+  ASSERT_TRUE(telvane.StartAndWaitUntilReady());
+  ASSERT_TRUE(telvane.ImportProfileSet(kProfileSet)) << telvane.TraceText();
 
   ASSERT_EQ(dev.Console({"cell", "4711", "300"}), 0);
   auto state = [&](const char* name) { return dev.device().GetState(name).value_or(""); };

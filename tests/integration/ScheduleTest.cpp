@@ -20,7 +20,6 @@ using namespace platform;
 namespace {
 
 constexpr const char* kWmCommand = "273";
-constexpr int kCmdXmlImport = 40059;
 constexpr int kCmdLock = 40235;
 constexpr int kCmdUnlock = 40237;
 
@@ -42,12 +41,8 @@ class ScheduleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(dev.Console({"clock", "set", "2030-01-07 09:00:00"}), 0);
-    PutFile("\\Telvane.xml", kProfileSet);
     PutFile("\\My Documents\\agenda.txt", "09:30 standup");
-    ASSERT_TRUE(telvane.Start());
-    ASSERT_TRUE(telvane.WaitForWindow());
-    ASSERT_TRUE(WaitUntil(
-        [&] { return telvane.TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos; }));
+    ASSERT_TRUE(telvane.StartAndWaitUntilReady());
   }
 
   // Puts a file on the phone through the console, from a host file outside its file system.
@@ -59,14 +54,7 @@ class ScheduleTest : public ::testing::Test {
   void Command(int id) {
     ASSERT_EQ(dev.Console({"post", "MainWindow", kWmCommand, std::to_string(id), "0"}), 0);
   }
-  void Import() {
-    std::size_t seen = ListBoxes().size();
-    Command(kCmdXmlImport);
-    ASSERT_TRUE(WaitUntil([&] {
-      auto boxes = ListBoxes();
-      return boxes.size() >= seen + 2 && boxes[seen + 1].text.find("imported") != std::string::npos;
-    })) << telvane.TraceText();
-  }
+  void Import() { ASSERT_TRUE(telvane.ImportProfileSet(kProfileSet)) << telvane.TraceText(); }
   std::string Setting(const std::string& name) {
     std::string value;
     RegistryGetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvella\\Telvane", name, &value);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/Endpoint.h"
+#include "platform/Mosutil.h"
 #include "platform/Window.h"
 
 extern char** environ;
@@ -80,6 +81,27 @@ int TelvaneProcess::Run(const std::vector<std::string>& args) {
 
 bool TelvaneProcess::WaitForWindow(int timeoutMs) {
   return WaitUntil([] { return platform::FindWindow("MainWindow") != 0; }, timeoutMs);
+}
+
+bool TelvaneProcess::StartAndWaitUntilReady() {
+  return Start() && WaitForWindow() && WaitUntil([&] {
+           return TraceText().find("-CAppConnMgr::InitGUI(1)") != std::string::npos;
+         });
+}
+
+bool TelvaneProcess::ImportProfileSet(const std::string& xml) {
+  std::filesystem::path upload = dev_.folder() / "profile-set.xml";
+  std::ofstream(upload, std::ios::binary) << xml;
+  if (dev_.Console({"file", "put", upload.string(), "\\Telvane.xml"}) != 0)
+    return false;
+  // The question, then the success message.
+  std::size_t seen = platform::ListBoxes().size();
+  if (dev_.Console({"post", "MainWindow", "273", "40059", "0"}) != 0)
+    return false;
+  return WaitUntil([&] {
+    auto boxes = platform::ListBoxes();
+    return boxes.size() >= seen + 2 && boxes[seen + 1].text.find("imported") != std::string::npos;
+  });
 }
 
 bool TelvaneProcess::WaitForExit(int timeoutMs) {

@@ -22,6 +22,12 @@ class TelvaneProcess {
   int Run(const std::vector<std::string>& args);
   // Waits until the main window exists (true) or `timeoutMs` passed.
   bool WaitForWindow(int timeoutMs = 10000);
+  // Starts telvane and waits until its start-up has finished (the main window exists and every
+  // manager and message handler is in place).
+  bool StartAndWaitUntilReady();
+  // Puts `xml` on the phone as its XML data file and runs the main window's import, with the
+  // device answering its question; true once the import reported success.
+  bool ImportProfileSet(const std::string& xml);
   // Waits until the started process has ended; false on time-out.
   bool WaitForExit(int timeoutMs = 10000);
   pid_t Pid() const { return pid_; }
