@@ -160,12 +160,21 @@ bool RegisterNetwork() {
   return ok;
 }
 
-std::string SimState() {
+namespace {
+
+// A phone state value, `absent` when no device is open or the value was never written.
+std::string PhoneState(const char* name, const std::string& absent) {
   Device* dev = Dev();
   if (!dev)
-    return "ready";
+    return absent;
   EnsureState();
-  return Get(*dev, kSimState, "ready");
+  return Get(*dev, name, absent);
+}
+
+}  // namespace
+
+std::string SimState() {
+  return PhoneState(kSimState, "ready");
 }
 
 bool IsPinFormat(const std::string& pin) {
@@ -302,11 +311,7 @@ bool EndCall(std::string* error) {
 }
 
 std::string CallForward() {
-  Device* dev = Dev();
-  if (!dev)
-    return "off";
-  EnsureState();
-  return Get(*dev, kCallForwardState, "off");
+  return PhoneState(kCallForwardState, "off");
 }
 
 LONG SetCallForward(const std::string& number) {
