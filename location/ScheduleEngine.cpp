@@ -21,6 +21,7 @@
 #include "location/CellHistory.h"
 #include "location/LocationLookup.h"
 #include "location/RilMgr.h"
+#include "location/ScheduleDecision.h"
 #include "managers/BandMgr.h"
 #include "managers/CallForwardMgr.h"
 #include "managers/MessageMgr.h"
@@ -69,17 +70,6 @@ TimeOfDay Now() {
 }
 
 }  // namespace
-
-// The actions of a run that wait for its end: phone radio, call forwarding, power state.
-struct CScheduleEngine::Deferred {
-  CMgr* phone = nullptr;
-  int phoneCommand = 0;
-  CMgr* forward = nullptr;
-  int forwardCommand = 0;
-  std::string forwardNumber;
-  CMgr* power = nullptr;
-  int powerState = 0;
-};
 
 // ---- Creation ----------------------------------------------------------------------------
 
@@ -193,71 +183,47 @@ void CScheduleEngine::SetRecheckWaits(int firstMs, int secondMs) {
 // ---- Time ranges -------------------------------------------------------------------------
 
 bool CScheduleEngine::IsWholeDay(const CStrPeriod& range) {
-  return range.GetStartTime() == range.GetEndTime();
+  return schedule::IsWholeDay(range);
 }
 
 bool CScheduleEngine::Contains(const CStrPeriod& range, const TimeOfDay& t, bool inclusive) {
-  TimeOfDay start = range.GetStartTime();
-  TimeOfDay end = range.GetEndTime();
-  if (start < end)
-    return inclusive ? (start <= t && t < end) : (start < t && t <= end);
-  // Wrapping past midnight, or the whole day.
-  return inclusive ? (t >= start || t < end) : (t > start || t < end);
+  return schedule::Contains(range, t, inclusive);
 }
 
 bool CScheduleEngine::ContainsRange(const CStrPeriod& a, const CStrPeriod& b) {
-  return Contains(a, b.GetStartTime(), true) && Contains(a, b.GetEndTime(), false);
+  return schedule::ContainsRange(a, b);
 }
 
 bool CScheduleEngine::Intersects(const CStrPeriod& a, const CStrPeriod& b) {
-  return IsWholeDay(a) || IsWholeDay(b) || Contains(a, b.GetStartTime(), true) ||
-         Contains(a, b.GetEndTime(), false) || ContainsRange(b, a);
+  return schedule::Intersects(a, b);
 }
 
 // ---- Frame lookup ------------------------------------------------------------------------
 
-std::int32_t CScheduleEngine::FindFrameId(int hour, int minute, std::int32_t placeId) {
+std::vector<CStrPeriod> CScheduleEngine::FramesOf(std::int32_t placeId) {
   std::vector<CStrPeriod> frames;
   Db()->GetTablePeriods()->GetAllRecordsForPlace(&frames, placeId);
-  TimeOfDay t(hour, minute);
-  for (const CStrPeriod& f : frames) {
-    if (Contains(f, t, true))
-      return f.GetId();
-  }
-  return -1;
+  return frames;
+}
+
+std::int32_t CScheduleEngine::FindFrameId(int hour, int minute, std::int32_t placeId) {
+  auto frame = schedule::FrameAt(FramesOf(placeId), TimeOfDay(hour, minute));
+  return frame ? frame->GetId() : -1;
 }
 
 bool CScheduleEngine::FindFrameForTime(CStrPeriod* frame, std::int32_t placeId) {
-  TimeOfDay now = Now();
-  std::int32_t id = FindFrameId(now.Hour, now.Minute, placeId);
-  if (id == -1)
+  auto found = schedule::FrameAt(FramesOf(placeId), Now());
+  if (!found)
     return false;
-  CStrPeriod found;
-  found.SetId(id);
-  if (!Db()->GetTablePeriods()->FindAndFill(found))
-    return false;
-  *frame = found;
+  *frame = *found;
   return true;
 }
 
 bool CScheduleEngine::GetNextFrame(CStrPeriod* frame, std::int32_t placeId) {
-  std::vector<CStrPeriod> frames;
-  Db()->GetTablePeriods()->GetAllRecordsForPlace(&frames, placeId);
-  if (frames.empty())
+  auto next = schedule::NextFrame(FramesOf(placeId), Now());
+  if (!next)
     return false;
-  if (frames.size() == 1) {
-    *frame = frames.front();
-    return true;
-  }
-  std::stable_sort(frames.begin(), frames.end());
-  TimeOfDay now = Now();
-  for (const CStrPeriod& f : frames) {
-    if (f.GetStartTime() > now) {
-      *frame = f;
-      return true;
-    }
-  }
-  *frame = frames.front();
+  *frame = *next;
   return true;
 }
 
@@ -356,8 +322,31 @@ void CScheduleEngine::SetLockTimeLimit(int minutes) {
 void CScheduleEngine::StatusChanged(int value, int mgrId, int arg) {
   if (mgrId != MGR_ID_RIL || (arg != CRilMgr::REASON_LOCATION && arg != CMgr::REASON_REFRESH))
     return;
-  auto* record = new StatusChangedRecord{value, mgrId, arg};
-  PostCommand(CMD_STATUS_CHANGED, NO_TIME_LIMIT, reinterpret_cast<std::intptr_t>(record));
+  StatusChangedRecord* record = nullptr;
+  {
+    std::lock_guard lock(pendingMutex_);
+    if (pending_) {
+      // An evaluation is queued and not yet taken. It reads the location when it runs, so the
+      // report joins it instead of queueing another: a burst of reports costs one evaluation.
+      // A location change outweighs a refresh; a value of 0 (the frame was already left) stays.
+      if (value == 0)
+        pending_->value = 0;
+      if (arg == CRilMgr::REASON_LOCATION)
+        pending_->arg = arg;
+      record = nullptr;
+    } else {
+      record = new StatusChangedRecord{value, mgrId, arg};
+      pending_ = record;
+    }
+  }
+  {
+    // A recheck under way need not wait any longer: a newer report is there.
+    std::lock_guard lock(threadsMutex_);
+    newReport_ = true;
+  }
+  stopCv_.notify_all();
+  if (record)
+    PostCommand(CMD_STATUS_CHANGED, NO_TIME_LIMIT, reinterpret_cast<std::intptr_t>(record));
 }
 
 void CScheduleEngine::DispatchTimerNotification(int id, int param) {
@@ -367,35 +356,36 @@ void CScheduleEngine::DispatchTimerNotification(int id, int param) {
 
 void CScheduleEngine::OnTimedNotification(int kind, int param) {
   Trace(TRACE_TRACE, "CScheduleEngine::OnTimedNotification(%d,%d)", kind, param);
-  if (ManualMode())
+  schedule::TimedInput in;
+  in.targetId = kind;
+  in.param = param;
+  in.manualMode = ManualMode();
+  in.locked = locked_.load();
+  in.radioOn = CRilMgr::PhoneRadioOn();
+  in.currentFrameId = CurrentFrameId();
+  schedule::TimedDecision d = schedule::DecideTimed(in);
+  if (d.ignore)
     return;
-  if (kind == MGR_ID_SCHEDULE_PERIOD) {
-    int value = 1;
-    if (param == KIND_FRAME_END) {
-      // The frame is over: leave it. It is no longer in force, so the evaluation below enters
-      // whatever applies now, the same frame again included (a whole-day frame at midnight).
-      std::int32_t current = CurrentFrameId();
-      if (current != -1)
-        QueueCommand(CMD_END, current);
-      ClearCurrentFrame();
-      value = 0;
-    }
-    if (locked_.load()) {
-      // A locked engine follows the locked place's frames, whatever the location.
-      PostCommand(CMD_LOCK, NO_TIME_LIMIT, 1);
-      return;
-    }
-    if (CRilMgr::PhoneRadioOn()) {
-      lastCode_.store(kForceEvaluationCode);
-    } else if (param == KIND_NEXT_START) {
-      reevaluateFromLastPlace_.store(1);
-    } else {
-      reevaluateAlways_.store(1);
-    }
-    StatusChanged(value, MGR_ID_RIL, CRilMgr::REASON_LOCATION);
-  } else if (kind == MGR_ID_SCHEDULE_LOCK) {
+  if (d.endLock) {
     EndLock();
+    return;
   }
+  if (d.leaveFrameId)
+    QueueCommand(CMD_END, *d.leaveFrameId);
+  if (d.clearCurrentFrame)
+    ClearCurrentFrame();
+  if (d.followLockedPlace) {
+    PostCommand(CMD_LOCK, NO_TIME_LIMIT, 1);
+    return;
+  }
+  if (d.forceEvaluation)
+    lastCode_.store(kForceEvaluationCode);
+  if (d.setReevaluateFromLastPlace)
+    reevaluateFromLastPlace_.store(1);
+  if (d.setReevaluateAlways)
+    reevaluateAlways_.store(1);
+  if (d.evaluateValue)
+    StatusChanged(*d.evaluateValue, MGR_ID_RIL, CRilMgr::REASON_LOCATION);
 }
 
 void CScheduleEngine::ChangeInDB() {
@@ -404,6 +394,11 @@ void CScheduleEngine::ChangeInDB() {
   lastCode_.store(kForceEvaluationCode);
   ClearCurrentFrame();
   StatusChanged(0, MGR_ID_RIL, CRilMgr::REASON_LOCATION);
+}
+
+void CScheduleEngine::TimeChanged() {
+  Trace(TRACE_TRACE, "CScheduleEngine::TimeChanged");
+  QueueCommand(CMD_TIME_CHANGED, 0);
 }
 
 // ---- Lock --------------------------------------------------------------------------------
@@ -460,24 +455,13 @@ bool CScheduleEngine::GetLockCandidate(CStrPlace* place) {
   return true;
 }
 
-void CScheduleEngine::RunLock() {
-  ClearFrameNotification();
-  lastCode_.store(0);
-  std::int32_t current = CurrentFrameId();
-  if (current != -1)
-    QueueCommand(CMD_END, current);
-  FollowLockedPlace();
-}
-
-void CScheduleEngine::FollowLockedPlace() {
-  std::int32_t placeId = GetLockedPlace().GetId();
-  CStrPeriod frame;
-  if (FindFrameForTime(&frame, placeId)) {
-    EnterFrame(frame);
-  } else {
-    ClearCurrentFrame();
-    ArmNextFrame(placeId);
-  }
+void CScheduleEngine::FollowLock(bool start) {
+  schedule::LockInput in;
+  in.start = start;
+  in.currentFrameId = CurrentFrameId();
+  in.lockedPlaceFrames = FramesOf(GetLockedPlace().GetId());
+  in.time = Now();
+  Carry(schedule::DecideLock(in));
 }
 
 // ---- Worker ------------------------------------------------------------------------------
@@ -499,14 +483,26 @@ void CScheduleEngine::HandleCommandWorkerThread(int command, std::intptr_t param
       std::unique_ptr<StatusChangedRecord> record(reinterpret_cast<StatusChangedRecord*>(param));
       if (!record)
         throw CBaseException("Se envio un comando status_changed sin parametro");
-      StatusChangedAsync(record->value, record->mgrId, record->arg);
+      StatusChangedRecord taken;
+      {
+        // From here on a report queues a new evaluation, which will see the location after it.
+        std::lock_guard lock(pendingMutex_);
+        if (pending_ == record.get())
+          pending_ = nullptr;
+        taken = *record;
+      }
+      {
+        std::lock_guard lock(threadsMutex_);
+        newReport_ = false;
+      }
+      StatusChangedAsync(taken.value, taken.mgrId, taken.arg);
       break;
     }
     case CMD_LOCK:
-      if (param == 0)
-        RunLock();
-      else
-        FollowLockedPlace();
+      FollowLock(param == 0);
+      break;
+    case CMD_TIME_CHANGED:
+      FollowClock();
       break;
     default:
       Trace(TRACE_WARNING, "CScheduleEngine::HandleCommand unknown command %d", command);
@@ -515,185 +511,149 @@ void CScheduleEngine::HandleCommandWorkerThread(int command, std::intptr_t param
 }
 
 void CScheduleEngine::DiscardCommand(int command, std::intptr_t param) {
-  if (command == CMD_STATUS_CHANGED)
-    delete reinterpret_cast<StatusChangedRecord*>(param);
+  if (command != CMD_STATUS_CHANGED)
+    return;
+  auto* record = reinterpret_cast<StatusChangedRecord*>(param);
+  {
+    std::lock_guard lock(pendingMutex_);
+    if (pending_ == record)
+      pending_ = nullptr;
+  }
+  delete record;
 }
 
 // ---- Evaluation --------------------------------------------------------------------------
 
-std::int32_t CScheduleEngine::PlaceForReevaluation() {
-  std::int32_t last = lastCode_.load();
-  if (last > 0)
-    return locationlookup::PlaceIdOfCode(last).value_or(0);
-  return static_cast<std::int32_t>(Settings()->GetDWORD(kLastPlaceKey));
+schedule::CodeInfo CScheduleEngine::CodeInfoOf(std::int32_t code) {
+  schedule::CodeInfo info;
+  info.code = code;
+  info.placeId = locationlookup::PlaceIdOfCode(code);
+  info.placeExists = info.placeId && locationlookup::FindPlace(*info.placeId).has_value();
+  return info;
 }
 
-void CScheduleEngine::EnterFrame(const CStrPeriod& frame) {
-  SetCurrentFrame(frame);
-  SetPeriodNotification(KIND_FRAME_END, frame.GetEnd().wHour, frame.GetEnd().wMinute);
-  AwakeForActions();
-  QueueCommand(CMD_START, 0);
-}
-
-void CScheduleEngine::ArmNextFrame(std::int32_t placeId) {
-  CStrPeriod next;
-  if (GetNextFrame(&next, placeId))
-    SetPeriodNotification(KIND_NEXT_START, next.GetStart().wHour, next.GetStart().wMinute);
+schedule::ReportInput CScheduleEngine::GatherReport(int value, int mgrId, int arg, bool rechecked) {
+  schedule::ReportInput in;
+  in.value = value;
+  in.locationChange = mgrId == MGR_ID_RIL && arg == CRilMgr::REASON_LOCATION;
+  in.manualMode = ManualMode();
+  in.locked = locked_.load();
+  in.reevaluateFromLastPlace = reevaluateFromLastPlace_.load() != 0;
+  in.reevaluateAlways = reevaluateAlways_.load() != 0;
+  in.radioOn = CRilMgr::PhoneRadioOn();
+  ScheduleEngineHooks hooks;
+  {
+    std::lock_guard lock(stateMutex_);
+    hooks = hooks_;
+  }
+  in.bandForceSwitch = hooks.bandForceSwitch && hooks.bandForceSwitch();
+  in.phoneManualOff = hooks.phoneManualOff && hooks.phoneManualOff();
+  in.rechecked = rechecked;
+  in.last = CodeInfoOf(lastCode_.load());
+  CRilMgr* ril = CRilMgr::GetInstance();
+  in.trackerPresent = ril != nullptr;
+  in.now = CodeInfoOf(ril ? ril->GetLocationCode() : in.last.code);
+  in.cellId = ril ? ril->GetCellId() : 0;
+  in.lastPlace = static_cast<std::int32_t>(Settings()->GetDWORD(kLastPlaceKey));
+  in.currentFrameId = CurrentFrameId();
+  in.time = Now();
+  in.learnCells = !CStrLocation::IsCellMode() && Settings()->GetDWORD(kIntelligentLacKey) != 0;
+  for (std::int32_t placeId : schedule::PlacesToRead(in))
+    in.frames[placeId] = FramesOf(placeId);
+  return in;
 }
 
 void CScheduleEngine::StatusChangedAsync(int value, int mgrId, int arg) {
   Trace(TRACE_TRACE, "CScheduleEngine::StatusChangedAsync(%d,%d,%d)", value, mgrId, arg);
-  const bool locationChange = mgrId == MGR_ID_RIL && arg == CRilMgr::REASON_LOCATION;
-  if (locationChange && ManualMode()) {
-    Trace(TRACE_DEBUG, "CScheduleEngine: manual profile mode");
-    return;
-  }
-  if (locationChange && locked_.load()) {
-    Trace(TRACE_DEBUG, "CScheduleEngine: locked to a place");
-    return;
-  }
-
-  // Wake-ups while the radio was off: the place cannot come from the radio.
-  if (reevaluateFromLastPlace_.exchange(0)) {
-    std::int32_t placeId = PlaceForReevaluation();
-    CStrPeriod frame;
-    if (FindFrameForTime(&frame, placeId)) {
-      if (frame.GetId() != CurrentFrameId())
-        EnterFrame(frame);
-    } else {
-      platform::TextBox(0,
-                        Text("NO FRAME FOR PLACE WITH PHONE OFF") + " " + std::to_string(placeId));
-    }
-    return;
-  }
-  if (reevaluateAlways_.exchange(0)) {
-    std::int32_t placeId = PlaceForReevaluation();
-    CStrPeriod frame;
-    if (FindFrameForTime(&frame, placeId)) {
-      EnterFrame(frame);
-    } else {
-      ClearCurrentFrame();
-      ArmNextFrame(placeId);
-    }
-    return;
-  }
-  if (!locationChange)
-    return;
-  CRilMgr* ril = CRilMgr::GetInstance();
-  if (!ril)
-    return;
-
-  if (!CRilMgr::PhoneRadioOn()) {
-    // The position stays; right after start the last place still gives a frame.
-    std::int32_t lastPlace = static_cast<std::int32_t>(Settings()->GetDWORD(kLastPlaceKey));
-    if (lastCode_.load() == -1 && lastPlace != 0) {
-      CStrPeriod frame;
-      if (FindFrameForTime(&frame, lastPlace)) {
-        if (frame.GetId() != CurrentFrameId())
-          EnterFrame(frame);
-      } else {
-        ArmNextFrame(lastPlace);
-      }
-    }
-    return;
-  }
-
-  bool bandSwitch = false;
-  bool manualOff = false;
-  {
-    ScheduleEngineHooks hooks;
-    {
-      std::lock_guard lock(stateMutex_);
-      hooks = hooks_;
-    }
-    bandSwitch = hooks.bandForceSwitch && hooks.bandForceSwitch();
-    manualOff = hooks.phoneManualOff && hooks.phoneManualOff();
-  }
-  Trace(TRACE_TRACE, "Flag(%d,%d)", bandSwitch ? 1 : 0, manualOff ? 1 : 0);
-  if (bandSwitch || manualOff)
-    return;
-
-  std::int32_t code = ril->GetLocationCode();
-  const std::int32_t old = lastCode_.load();
-  if (code == old) {
-    LearnCell();
-    return;
-  }
-  std::optional<std::int32_t> oldPlace = locationlookup::PlaceIdOfCode(old);
-  std::optional<std::int32_t> newPlace = locationlookup::PlaceIdOfCode(code);
-  if (oldPlace && !newPlace) {
-    // Leaving a known place is often a short hop to a foreign cell: ask again before acting.
-    if (!Pause(recheckFirstMs_.load()))
+  schedule::ReportInput in = GatherReport(value, mgrId, arg, false);
+  schedule::Decision d = schedule::DecideReport(in);
+  if (d.traceFlags)
+    Trace(TRACE_TRACE, "Flag(%d,%d)", in.bandForceSwitch ? 1 : 0, in.phoneManualOff ? 1 : 0);
+  if (d.recheck) {
+    // Ask the radio again; a newer report ends the waits, since it is the newer answer.
+    Wait waited = WaitForReport(recheckFirstMs_.load());
+    if (waited == Wait::kStopping)
       return;
-    ril->RequestCellTowerInfo();
-    if (!Pause(recheckSecondMs_.load()))
-      return;
+    if (waited == Wait::kElapsed) {
+      if (CRilMgr* ril = CRilMgr::GetInstance())
+        ril->RequestCellTowerInfo();
+      if (WaitForReport(recheckSecondMs_.load()) == Wait::kStopping)
+        return;
+    }
     Repaint();
-    code = ril->GetLocationCode();
-    newPlace = locationlookup::PlaceIdOfCode(code);
+    d = schedule::DecideReport(GatherReport(value, mgrId, arg, true));
   }
-  lastCode_.store(code);
-
-  CStrPeriod inForce;
-  if (GetCurrentFrame(&inForce) && inForce.GetId() == CurrentFrameId()) {
-    Trace(TRACE_TRACE, "No hay cambio de periodo");
-    return;
-  }
-  if (!oldPlace && !newPlace && code != 0)
-    return;
-  std::int32_t current = CurrentFrameId();
-  if (current != -1 && value != 0)
-    QueueCommand(CMD_END, current);
-  ClearFrameNotification();
-
-  std::int32_t placeId = CTablePlaces::kUnknownPlaceId;
-  if (newPlace) {
-    if (locationlookup::FindPlace(*newPlace)) {
-      placeId = *newPlace;
-    } else {
-      // The location belongs to a place that is gone: forget the location.
-      std::unique_ptr<CStrLocation> location = CStrLocation::NewLocation();
-      location->SetCode(code);
-      Db()->GetTableLocation()->Delete(*location);
-      platform::TextBox(0, FormatText(Text("LAC ASSIGNED BUT NO PLACE"),
-                                      {std::to_string(static_cast<std::uint32_t>(ril->GetCellId())),
-                                       std::to_string(static_cast<std::uint32_t>(ril->GetLac()))}));
-      ClearCurrentFrame();
-    }
-  } else {
-    ClearCurrentFrame();
-  }
-  Settings()->SetDWORD(kLastPlaceKey, static_cast<platform::DWORD>(placeId));
-
-  CStrPeriod frame;
-  if (FindFrameForTime(&frame, placeId)) {
-    if (frame.GetId() != CurrentFrameId() || old == 0)
-      EnterFrame(frame);
-  } else {
-    // No frame in force here; the one left must be entered again when the user comes back.
-    ClearCurrentFrame();
-    ArmNextFrame(placeId);
-  }
+  Carry(d);
 }
 
-void CScheduleEngine::LearnCell() {
-  if (CStrLocation::IsCellMode() || Settings()->GetDWORD(kIntelligentLacKey) == 0)
-    return;
-  CRilMgr* ril = CRilMgr::GetInstance();
-  if (!ril)
-    return;
-  std::optional<std::int32_t> placeId = locationlookup::PlaceIdOfCode(ril->GetLac());
-  std::int32_t cellId = ril->GetCellId();
-  if (!placeId || cellId == 0)
-    return;
+void CScheduleEngine::FollowClock() {
+  schedule::TimeChangeInput in;
+  in.manualMode = ManualMode();
+  in.locked = locked_.load();
+  in.lockedPlaceId = GetLockedPlace().GetId();
+  in.lastCode = lastCode_.load();
+  in.last = CodeInfoOf(in.lastCode);
+  in.lastPlace = static_cast<std::int32_t>(Settings()->GetDWORD(kLastPlaceKey));
+  in.currentFrameId = CurrentFrameId();
+  in.time = Now();
+  if (std::optional<std::int32_t> placeId = schedule::TimeChangePlace(in))
+    in.frames[*placeId] = FramesOf(*placeId);
+  Carry(schedule::DecideTimeChange(in));
+}
+
+void CScheduleEngine::Carry(const schedule::Decision& d) {
+  if (!d.note.empty())
+    Trace(TRACE_TRACE, "%s", d.note.c_str());
+  if (d.consumeFromLastPlace)
+    reevaluateFromLastPlace_.store(0);
+  if (d.consumeAlways)
+    reevaluateAlways_.store(0);
+  if (d.setLastCode)
+    lastCode_.store(*d.setLastCode);
+  if (d.leaveFrameId)
+    QueueCommand(CMD_END, *d.leaveFrameId);
+  if (d.clearNotification)
+    ClearFrameNotification();
+  if (d.forgetLocation) {
+    // The location belongs to a place that is gone: forget the location.
+    std::unique_ptr<CStrLocation> location = CStrLocation::NewLocation();
+    location->SetCode(*d.forgetLocation);
+    Db()->GetTableLocation()->Delete(*location);
+    CRilMgr* ril = CRilMgr::GetInstance();
+    platform::TextBox(
+        0, FormatText(Text("LAC ASSIGNED BUT NO PLACE"),
+                      {std::to_string(static_cast<std::uint32_t>(ril ? ril->GetCellId() : 0)),
+                       std::to_string(static_cast<std::uint32_t>(ril ? ril->GetLac() : 0))}));
+  }
+  if (d.clearCurrentFrame)
+    ClearCurrentFrame();
+  if (d.writeLastPlace)
+    Settings()->SetDWORD(kLastPlaceKey, static_cast<platform::DWORD>(*d.writeLastPlace));
+  if (d.enter)
+    SetCurrentFrame(*d.enter);
+  if (d.arm)
+    SetPeriodNotification(d.arm->kind, d.arm->hour, d.arm->minute);
+  if (d.enter) {
+    AwakeForActions();
+    QueueCommand(CMD_START, 0);
+  }
+  if (d.noFrameForPlace) {
+    platform::TextBox(
+        0, Text("NO FRAME FOR PLACE WITH PHONE OFF") + " " + std::to_string(*d.noFrameForPlace));
+  }
+  if (d.learnCell)
+    LearnCell(d.learnCell->first, d.learnCell->second);
+}
+
+void CScheduleEngine::LearnCell(std::int32_t cellId, std::int32_t placeId) {
   CTableCell* cells = Db()->GetTableCell();
   CStrCell known;
   known.SetCode(cellId);
   if (cells->FindAndFill(known))
     return;
-  CStrCell learned(cellId, *placeId);
+  CStrCell learned(cellId, placeId);
   cells->Insert(learned);
-  Trace(TRACE_DEBUG, "CScheduleEngine: cell %d learned for place %d", cellId, *placeId);
+  Trace(TRACE_DEBUG, "CScheduleEngine: cell %d learned for place %d", cellId, placeId);
 }
 
 // ---- Running a frame ---------------------------------------------------------------------
@@ -735,51 +695,46 @@ void CScheduleEngine::StartPeriod(bool isEnd, std::int32_t frameId) {
   watch.Start();
   Trace(TRACE_TRACE, "CScheduleEngine::StartPeriod(%d,%d)", isEnd ? 1 : 0, frameId);
   CDB* db = Db();
-  CRilMgr* ril = CRilMgr::GetInstance();
-  CStrPlace locationPlace;
-  bool locationKnown = ril && ril->GetCurrentPlace(&locationPlace);
-  std::vector<CStrAction> actions;
-  db->GetTableActions()->GetAllForPeriod(&actions, frameId);
-  std::stable_sort(actions.begin(), actions.end(),
-                   [](const CStrAction& a, const CStrAction& b) { return a.GetId() < b.GetId(); });
+  schedule::RunInput in;
+  in.isEnd = isEnd;
+  in.frameId = frameId;
+  in.lastRunFrameId = lastRunFrameId_.load();
+  in.lastRunIsEnd = lastRunIsEnd_.load() != 0;
+  db->GetTableActions()->GetAllForPeriod(&in.actions, frameId);
   runCount_.fetch_add(1);
+  in.frame.SetId(frameId);
+  db->GetTablePeriods()->FindAndFill(in.frame);
+  in.framePlaceName =
+      locationlookup::FindPlace(in.frame.GetIdPlace()).value_or(CStrPlace()).GetName();
+  in.currentFrame = GetCurrentFrameRef();
+  in.locked = locked_.load();
+  in.lockedPlaceName = GetLockedPlace().GetName();
+  CStrPlace locationPlace;
+  if (CRilMgr* ril = CRilMgr::GetInstance(); ril && ril->GetCurrentPlace(&locationPlace))
+    in.locationPlaceName = locationPlace.GetName();
+  in.led = db->GetTableActions()->FindOrCreate(frameId, ACTION_LED, false, isEnd ? 1 : 0);
+  in.weekday = platform::Clock::LocalTime().wDayOfWeek;
+  for (CMgr* mgr : CMgr::GetAll())
+    in.managers.insert(mgr->GetId());
 
-  if ((isEnd ? 1 : 0) == lastRunIsEnd_.load() && frameId == lastRunFrameId_.load()) {
+  schedule::RunPlan plan = schedule::PlanRun(in);
+  if (plan.skip) {
     std::string skip = Text("EVENT_LOG_MGR_SKIP_SCHEDULE");
     Record(CEventLog::LEVEL_WARNING, skip, skip);
     return;
   }
-
-  CStrPeriod frame;
-  frame.SetId(frameId);
-  db->GetTablePeriods()->FindAndFill(frame);
-  CStrPlace framePlace = locationlookup::FindPlace(frame.GetIdPlace()).value_or(CStrPlace());
-  std::string label;
-  if (!isEnd) {
-    CStrPeriod current = GetCurrentFrameRef();
-    label = platform::FormatLimited(kFrameLabelChars, "%s(%02d:%02d-%02d:%02d)",
-                                    current.GetName().c_str(), current.GetStart().wHour,
-                                    current.GetStart().wMinute, current.GetEnd().wHour,
-                                    current.GetEnd().wMinute);
-  }
-  std::string count = std::to_string(actions.size());
+  std::string count = std::to_string(plan.actionCount);
   Record(CEventLog::LEVEL_INFO,
          FormatText(Text(isEnd ? "EVENT_LOG_MGR_END_SCHEDULE_RESUME"
                                : "EVENT_LOG_MGR_START_SCHEDULE_RESUME"),
-                    {framePlace.GetName(), frame.GetName(), count}),
+                    {plan.placeName, plan.frameName, count}),
          FormatText(Text(isEnd ? "EVENT_LOG_MGR_END_SCHEDULE_DESCRIPTION"
                                : "EVENT_LOG_MGR_START_SCHEDULE_DESCRIPTION"),
-                    {framePlace.GetName(), frame.GetName(), count}));
+                    {plan.placeName, plan.frameName, count}));
+  Publish(plan.publishPlace, plan.label);
 
-  // While locked, the place in force is the locked one.
-  std::string placeName =
-      locked_.load() ? GetLockedPlace().GetName() : (locationKnown ? locationPlace.GetName() : "");
-  Publish(placeName, label);
-
-  std::optional<CStrAction> led =
-      db->GetTableActions()->FindOrCreate(frameId, ACTION_LED, false, isEnd ? 1 : 0);
   AwakeForActions();
-  if (led && led->GetIntOp1() != 0 && led->IsEnabled() && led->IsActiveToday()) {
+  if (plan.blinkLed) {
     Spawn([this] {
       platform::NLED_SETTINGS_INFO on;
       on.LedNum = kLedNumber;
@@ -791,13 +746,13 @@ void CScheduleEngine::StartPeriod(bool isEnd, std::int32_t frameId) {
       platform::NLedSetDevice(platform::NLED_SETTINGS_INFO_ID, &off);
     });
   }
-
-  Deferred deferred;
-  for (const CStrAction& action : actions) {
-    if (action.GetType() == (isEnd ? 1 : 0))
-      RunAction(action, &deferred);
+  ScheduleEngineHooks hooks;
+  {
+    std::lock_guard lock(stateMutex_);
+    hooks = hooks_;
   }
-  RunDeferred(deferred);
+  for (const schedule::RunStep& step : plan.steps)
+    RunStep(step, hooks);
 
   lastRunIsEnd_.store(isEnd ? 1 : 0);
   lastRunFrameId_.store(frameId);
@@ -806,48 +761,30 @@ void CScheduleEngine::StartPeriod(bool isEnd, std::int32_t frameId) {
   StartPeriodCounter().Add(watch.Elapsed() * 1000.0);
 }
 
-void CScheduleEngine::RunAction(const CStrAction& action, Deferred* deferred) {
-  CMgr* mgr = CMgr::GetMgr(action.GetMgrId());
-  if (!action.IsEnabled() || !action.IsActiveToday()) {
-    std::string name = mgr ? mgr->GetName() : "";
-    Record(CEventLog::LEVEL_INFO, FormatText(Text("EVENT_LOG_MGR_ACTION_SKIPPED_RESUME"), {name}),
-           FormatText(Text("EVENT_LOG_MGR_ACTION_SKIPPED_DESCRIPTION"), {name}));
-    return;
-  }
-  ScheduleEngineHooks hooks;
-  {
-    std::lock_guard lock(stateMutex_);
-    hooks = hooks_;
-  }
-  if (mgr) {
-    switch (action.GetMgrId()) {
-      case MGR_ID_PHONE:
-        deferred->phone = mgr;
-        deferred->phoneCommand = action.GetIntOp1();
-        break;
-      case MGR_ID_CPU:
-        deferred->power = mgr;
-        deferred->powerState = action.GetIntOp1();
-        break;
-      case MGR_ID_CALL_FORWARD:
-        deferred->forward = mgr;
-        deferred->forwardCommand = action.GetIntOp1();
-        deferred->forwardNumber = action.GetSzOp1();
-        break;
-      case MGR_ID_SPEAKER:
-        if (hooks.setVolumeLevel)
-          hooks.setVolumeLevel(mgr, action.GetIntOp3());
-        mgr->ForceStatus(action.GetIntOp1(), 0, 0, 0);
-        break;
-      default:
-        mgr->ForceStatus(action.GetIntOp1(), 0, 0, 0);
-        break;
+void CScheduleEngine::RunStep(const schedule::RunStep& step, const ScheduleEngineHooks& hooks) {
+  using Step = schedule::RunStep;
+  CMgr* mgr = step.mgrId >= 0 ? CMgr::GetMgr(step.mgrId) : nullptr;
+  switch (step.kind) {
+    case Step::kSkipped: {
+      std::string name = mgr ? mgr->GetName() : "";
+      Record(CEventLog::LEVEL_INFO, FormatText(Text("EVENT_LOG_MGR_ACTION_SKIPPED_RESUME"), {name}),
+             FormatText(Text("EVENT_LOG_MGR_ACTION_SKIPPED_DESCRIPTION"), {name}));
+      break;
     }
-    return;
-  }
-  switch (action.GetMgrId()) {
-    case ACTION_OPEN_FILE:
-      Spawn([this, file = action.GetSzOp1()] {
+    case Step::kForce:
+      if (mgr)
+        mgr->ForceStatus(step.status, 0, step.param, step.delayMs);
+      break;
+    case Step::kSetVolume:
+      if (mgr && hooks.setVolumeLevel)
+        hooks.setVolumeLevel(mgr, step.status);
+      break;
+    case Step::kSetForwardNumber:
+      if (hooks.setForwardNumber)
+        hooks.setForwardNumber(mgr, step.text);
+      break;
+    case Step::kOpenFile:
+      Spawn([this, file = step.text] {
         platform::SHELLEXECUTEINFO info;
         info.fMask = platform::SEE_MASK_NOCLOSEPROCESS;
         info.lpVerb = "Open";
@@ -859,8 +796,8 @@ void CScheduleEngine::RunAction(const CStrAction& action, Deferred* deferred) {
                FormatText(Text("EVENT_LOG_MGR_ACTION_OPEN_FILE_DESCRIPTION"), {file}));
       });
       break;
-    case ACTION_THEME:
-      Spawn([this, theme = action.GetSzOp1()] {
+    case Step::kTheme:
+      Spawn([this, theme = step.text] {
         Record(CEventLog::LEVEL_INFO,
                FormatText(Text("EVENT_LOG_MGR_ACTION_THEME_RESUME"), {theme}),
                FormatText(Text("EVENT_LOG_MGR_ACTION_THEME_DESCRIPTION"), {theme}));
@@ -868,9 +805,8 @@ void CScheduleEngine::RunAction(const CStrAction& action, Deferred* deferred) {
           Trace(TRACE_WARNING, "CScheduleEngine: no theme %s", theme.c_str());
       });
       break;
-    case ACTION_RING_TONE:
-      Spawn([this, sound = action.GetSzOp1(), script = action.GetSzOp2(),
-             volume = action.GetIntOp1()] {
+    case Step::kRingTone:
+      Spawn([this, sound = step.text, script = step.text2, volume = step.status] {
         if (platform::SetRingToneLine1(sound) != platform::S_OK)
           Trace(TRACE_WARNING, "CScheduleEngine: the ring tone %s was refused", sound.c_str());
         if (!script.empty()) {
@@ -887,50 +823,16 @@ void CScheduleEngine::RunAction(const CStrAction& action, Deferred* deferred) {
                           {sound, script, std::to_string(volume)}));
       });
       break;
-    case ACTION_MAIL:
+    case Step::kMail:
       if (hooks.sendMail) {
-        hooks.sendMail(action.GetSzOp1(), action.GetSzOp2(), action.GetSzOp3(),
+        hooks.sendMail(step.text, step.text2, step.text3,
                        static_cast<int>(Settings()->GetDWORD(kMailProviderKey)));
       }
       break;
-    case ACTION_SMS:
+    case Step::kSms:
       if (hooks.sendSms)
-        hooks.sendSms(action.GetSzOp1(), action.GetSzOp3());
+        hooks.sendSms(step.text, step.text3);
       break;
-    default:
-      break;  // the LED (run above) and identifiers of managers that do not exist
-  }
-}
-
-void CScheduleEngine::RunDeferred(const Deferred& d) {
-  std::function<void(CMgr*, const std::string&)> setNumber;
-  {
-    std::lock_guard lock(stateMutex_);
-    setNumber = hooks_.setForwardNumber;
-  }
-  auto storeNumber = [&] {
-    if (setNumber)
-      setNumber(d.forward, d.forwardNumber);
-  };
-  if (d.phone && d.forward) {
-    if (d.phoneCommand == 0) {
-      // The radio comes on first; forwarding needs the network, so it waits for it.
-      d.phone->ForceStatus(0, 0, 0, 0);
-      storeNumber();
-      d.forward->ForceStatus(d.forwardCommand, 0, 0, kForwardAfterRadioOnDelayMs);
-    } else {
-      storeNumber();
-      d.forward->ForceStatus(d.forwardCommand, 0, 0, 0);
-      d.phone->ForceStatus(d.phoneCommand, 0, kRadioAfterForwardParam, 0);
-    }
-  } else if (d.phone) {
-    d.phone->ForceStatus(d.phoneCommand, 0, 0, 0);
-  } else if (d.forward) {
-    storeNumber();
-    d.forward->ForceStatus(d.forwardCommand, 0, 0, 0);
-  }
-  if (d.power) {
-    d.power->ForceStatus(d.powerState, 0, 0, d.powerState == kResetPowerState ? kResetDelayMs : 0);
   }
 }
 
@@ -1035,6 +937,14 @@ void CScheduleEngine::Spawn(std::function<void()> work) {
   }
   for (auto& t : finished)
     t.thread.join();
+}
+
+CScheduleEngine::Wait CScheduleEngine::WaitForReport(int ms) {
+  std::unique_lock lock(threadsMutex_);
+  stopCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_ || newReport_; });
+  if (stopping_)
+    return Wait::kStopping;
+  return newReport_ ? Wait::kNewReport : Wait::kElapsed;
 }
 
 bool CScheduleEngine::Pause(int ms) {

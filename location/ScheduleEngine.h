@@ -12,7 +12,12 @@
 //   CMD_START  enter the current frame;
 //   CMD_END    leave the frame whose Id is the parameter;
 //   CMD_STATUS_CHANGED  evaluate a reported change (the parameter is a heap StatusChangedRecord);
-//   CMD_LOCK   finish a lock to a place.
+//   CMD_LOCK   begin a lock to a place (parameter 0) or follow its frames at a boundary (1);
+//   CMD_TIME_CHANGED  follow a change of the phone's clock.
+// What each of them does is decided by the plain functions of ScheduleDecision.h from what the
+// engine gathers (location, clock, lock, mode, radio, stored frames); the engine carries it out.
+// Reports that arrive while an evaluation is queued and not yet taken join it, so a burst of
+// location reports costs one evaluation of the newest location.
 // A frame change therefore always runs the old frame's leaving actions before the new frame's
 // entering actions; phone-radio, call-forwarding and power-state actions run after every other
 // action of their run. Open-file, ring-tone, home-screen-theme actions and the LED blink run on
@@ -20,9 +25,9 @@
 //
 // Threads: OnStatusChanged is called on the reporting manager's thread and only queues;
 // DispatchTimerNotification, LockToPlace, SetLocked and EndLock run on the user-interface thread
-// and only change flags and queue; ChangeInDB may be called from any thread. The engine's state
-// (current frame, last code, lock) is guarded by its own lock, which is never held while the
-// engine waits for anything else; the user interface reads copies of it.
+// and only change flags and queue; ChangeInDB and TimeChanged may be called from any thread. The
+// engine's state (current frame, last code, lock) is guarded by its own lock, which is never held
+// while the engine waits for anything else; the user interface reads copies of it.
 #pragma once
 
 #include <atomic>
@@ -43,6 +48,7 @@
 #include "data/StrAction.h"
 #include "data/StrPeriod.h"
 #include "data/StrPlace.h"
+#include "location/ScheduleDecision.h"
 #include "platform/Types.h"
 
 class CRilMgr;
@@ -85,32 +91,33 @@ class CScheduleEngine : public IStatusListener,
   static constexpr int CMD_END = 1;
   static constexpr int CMD_STATUS_CHANGED = 2;
   static constexpr int CMD_LOCK = 3;
+  static constexpr int CMD_TIME_CHANGED = 4;
   // Kinds of frame notification (the parameter of target id 7).
-  static constexpr int KIND_FRAME_END = 0;
-  static constexpr int KIND_NEXT_START = 1;
+  static constexpr int KIND_FRAME_END = schedule::kKindFrameEnd;
+  static constexpr int KIND_NEXT_START = schedule::kKindNextStart;
   // Event-log code of the engine's records.
   static constexpr int kEventLogCode = 301;
   // A last code that makes the next evaluation count as a change.
-  static constexpr std::int32_t kForceEvaluationCode = 999999;
+  static constexpr std::int32_t kForceEvaluationCode = schedule::kForceEvaluationCode;
   // Built-in actions (action MgrIds that no manager has).
-  static constexpr int ACTION_LED = 11;
-  static constexpr int ACTION_OPEN_FILE = 12;
-  static constexpr int ACTION_MAIL = 13;
-  static constexpr int ACTION_SMS = 14;
-  static constexpr int ACTION_THEME = 15;
-  static constexpr int ACTION_RING_TONE = 16;
+  static constexpr int ACTION_LED = schedule::kActionLed;
+  static constexpr int ACTION_OPEN_FILE = schedule::kActionOpenFile;
+  static constexpr int ACTION_MAIL = schedule::kActionMail;
+  static constexpr int ACTION_SMS = schedule::kActionSms;
+  static constexpr int ACTION_THEME = schedule::kActionTheme;
+  static constexpr int ACTION_RING_TONE = schedule::kActionRingTone;
   static constexpr int kLedBlinkMs = 3000;
   static constexpr unsigned kLedNumber = 1;
   // The power state that resets the device; its action waits so that the log is written.
-  static constexpr int kResetPowerState = 0x800000;
-  static constexpr int kResetDelayMs = 10000;
-  static constexpr int kForwardAfterRadioOnDelayMs = 120000;
-  static constexpr int kRadioAfterForwardParam = 10000;
+  static constexpr int kResetPowerState = schedule::kResetPowerState;
+  static constexpr int kResetDelayMs = schedule::kResetDelayMs;
+  static constexpr int kForwardAfterRadioOnDelayMs = schedule::kForwardAfterRadioOnDelayMs;
+  static constexpr int kRadioAfterForwardParam = schedule::kRadioAfterForwardParam;
   // Waits when a known location turns into an unknown one, before and after asking again.
   static constexpr int kRecheckFirstWaitMs = 5000;
   static constexpr int kRecheckSecondWaitMs = 2000;
   // The published frame label holds at most this many characters.
-  static constexpr std::size_t kFrameLabelChars = 49;
+  static constexpr std::size_t kFrameLabelChars = schedule::kFrameLabelChars;
 
   // Settings.
   static constexpr const char* kManualModeKey = "profile_change_mode";
@@ -153,7 +160,7 @@ class CScheduleEngine : public IStatusListener,
 
   // ---- Events ------------------------------------------------------------------------------
   // IStatusListener: a location change (manager 6, reason 1) or status refresh (reason 10) is
-  // queued for evaluation; everything else is ignored.
+  // queued for evaluation, or joins the evaluation already queued; everything else is ignored.
   void OnStatusChanged(int status, int mgrId, int reason) override {
     StatusChanged(status, mgrId, reason);
   }
@@ -165,6 +172,10 @@ class CScheduleEngine : public IStatusListener,
   // The profile data changed: forget the history's places and evaluate again as if the
   // location had just changed.
   void ChangeInDB();
+  // The phone's clock was changed (set, moved back or forth): the frame in force for the new
+  // time is entered (the old one left) and the frame notification armed again for the new
+  // clock. Any thread; only queues.
+  void TimeChanged();
 
   // ---- Lock to a place ---------------------------------------------------------------------
   // Leaves the current frame and follows `place`'s frames, ignoring location changes.
@@ -212,8 +223,6 @@ class CScheduleEngine : public IStatusListener,
   void DiscardCommand(int command, std::intptr_t param) override;
 
  private:
-  struct Deferred;
-
   struct Deleter {
     void operator()(CScheduleEngine* engine) const;
   };
@@ -223,20 +232,20 @@ class CScheduleEngine : public IStatusListener,
   // Stops listening, the worker and the action threads. Idempotent.
   void Shutdown();
 
+  enum class Wait { kElapsed, kNewReport, kStopping };
+
   void StatusChangedAsync(int value, int mgrId, int arg);
+  schedule::ReportInput GatherReport(int value, int mgrId, int arg, bool rechecked);
+  static schedule::CodeInfo CodeInfoOf(std::int32_t code);
+  static std::vector<CStrPeriod> FramesOf(std::int32_t placeId);
+  // Begins a lock (start) or enters the locked place's frame for now.
+  void FollowLock(bool start);
+  void FollowClock();
+  // Carries out what an evaluation decided.
+  void Carry(const schedule::Decision& decision);
   void StartPeriod(bool isEnd, std::int32_t frameId);
-  void RunAction(const CStrAction& action, Deferred* deferred);
-  void RunDeferred(const Deferred& deferred);
-  void RunLock();
-  // Enters the locked place's frame for now, or arms the start of its next one.
-  void FollowLockedPlace();
-  // Makes `frame` current, arms its end and queues entering it.
-  void EnterFrame(const CStrPeriod& frame);
-  // No frame is in force: arms the start of the place's next frame.
-  void ArmNextFrame(std::int32_t placeId);
-  // The place whose frame a wake-up with the radio off re-evaluates.
-  std::int32_t PlaceForReevaluation();
-  void LearnCell();
+  void RunStep(const schedule::RunStep& step, const ScheduleEngineHooks& hooks);
+  void LearnCell(std::int32_t cellId, std::int32_t placeId);
   void QueueCommand(int command, std::intptr_t param);
   void ClearFrameNotification();
   void AwakeForActions();
@@ -250,6 +259,8 @@ class CScheduleEngine : public IStatusListener,
   void Spawn(std::function<void()> work);
   // Waits `ms` unless the engine is being destroyed; false when it is.
   bool Pause(int ms);
+  // Waits `ms` unless a location report arrives or the engine is being destroyed.
+  Wait WaitForReport(int ms);
 
   std::int32_t CurrentFrameId();
   void SetCurrentFrame(const CStrPeriod& frame);
@@ -281,6 +292,12 @@ class CScheduleEngine : public IStatusListener,
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::vector<ActionThread> threads_;
+  // Set by every report, cleared when an evaluation is taken (guarded by threadsMutex_).
+  bool newReport_ = false;
+
+  // The evaluation queued and not yet taken, which later reports join; null when none.
+  std::mutex pendingMutex_;
+  StatusChangedRecord* pending_ = nullptr;
 
   std::vector<CMgr*> listeningTo_;
 };
