@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/Device.h"
+#include "platform/HardwareEvents.h"
 
 namespace platform {
 
@@ -139,8 +140,11 @@ std::int64_t Clock::OffsetMs() {
 
 void Clock::SetOffsetMs(std::int64_t offsetMs) {
   Device* dev = Device::Current();
-  if (dev)
-    dev->SetClockOffsetMs(offsetMs);
+  if (!dev)
+    return;
+  dev->SetClockOffsetMs(offsetMs);
+  // Programs that keep times of day (the schedule's boundaries) must look at the clock again.
+  BroadcastHardwareEvent(kClockEvent, std::to_string(offsetMs));
 }
 
 std::int64_t Clock::LocalNowMs() {

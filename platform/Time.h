@@ -15,6 +15,10 @@
 
 namespace platform {
 
+// The hardware event that announces a change of the device clock to every process of the device
+// (payload: the new offset in milliseconds). Raised by Clock::SetOffsetMs.
+inline constexpr const char* kClockEvent = "clock";
+
 // A calendar date and time of day, in the phone's local time. Eight 16-bit fields.
 struct SYSTEMTIME {
   WORD wYear = 0;
@@ -62,7 +66,8 @@ class Clock {
   static std::int64_t HostLocalNowMs();
 
   // Offset of the device clock from the host clock, kept in the device store. Setting it wakes
-  // every process that waits for device time (the notification runner).
+  // every process that waits for device time (the notification runner) and broadcasts
+  // kClockEvent, the phone's time-change message, to every process of the device.
   static std::int64_t OffsetMs();
   static void SetOffsetMs(std::int64_t offsetMs);
 

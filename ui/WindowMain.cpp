@@ -24,6 +24,7 @@
 #include "platform/Mosutil.h"
 #include "platform/Notify.h"
 #include "platform/Screen.h"
+#include "platform/Time.h"
 
 using platform::LPARAM;
 using platform::UINT;
@@ -111,6 +112,8 @@ CWindowMain::~CWindowMain() {
     platform::UnsubscribeHardwareEvent(screenSubscription_);
   if (screenshotSubscription_)
     platform::UnsubscribeHardwareEvent(screenshotSubscription_);
+  if (clockSubscription_)
+    platform::UnsubscribeHardwareEvent(clockSubscription_);
   if (CApp* app = CApp::GetInstance()) {
     if (app->GetMainWindow() == this)
       app->SetMainWindow(nullptr);
@@ -163,6 +166,13 @@ bool CWindowMain::InitGUI() {
       platform::kScreenEvent, [this](const std::string&, const std::string&) {
         QMetaObject::invokeMethod(
             this, [this] { ApplyScreenSize(); }, Qt::QueuedConnection);
+      });
+  // A change of the phone's clock is its time-change message: the schedule follows the new time
+  // (the engine only queues, so it is told on the endpoint thread).
+  clockSubscription_ = platform::SubscribeHardwareEvent(
+      platform::kClockEvent, [](const std::string&, const std::string&) {
+        if (CScheduleEngine* engine = CScheduleEngine::GetInstance())
+          engine->TimeChanged();
       });
   screenshotSubscription_ = platform::ServeScreenshots(
       kMainWindowClass, [this](std::uint64_t id, const std::string& file) {

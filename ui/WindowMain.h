@@ -105,6 +105,7 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   std::atomic<platform::HWND> hwnd_{0};
   int screenSubscription_ = 0;
   int screenshotSubscription_ = 0;
+  int clockSubscription_ = 0;
   std::atomic<platform::HWND> todayHwnd_{0};
   std::atomic<bool> closing_{false};
   std::atomic<bool> closeWithoutAsking_{false};

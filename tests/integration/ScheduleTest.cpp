@@ -180,4 +180,31 @@ TEST_F(ScheduleTest, LockHoldsThePlaceUntilUnlocked) {
       0);
 }
 
+TEST_F(ScheduleTest, TheFrameAndItsBoundaryFollowTheClockSetBack) {
+  Import();
+  ASSERT_EQ(dev.Console({"cell", "4711", "300"}), 0);
+  ASSERT_TRUE(LogHas("Entering Office, Work (2 actions)")) << telvane.TraceText();
+  ASSERT_TRUE(WaitUntil([&] {
+    return FrameNotifications() ==
+           std::vector<std::string>{"timer_notification_07_00@2030-01-07 10:00:00"};
+  })) << telvane.TraceText();
+
+  // A day back: the same frame goes on, and ends at 10:00 of the day the clock now shows.
+  ASSERT_EQ(dev.Console({"clock", "-1d"}), 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    return FrameNotifications() ==
+           std::vector<std::string>{"timer_notification_07_00@2030-01-06 10:00:00"};
+  })) << telvane.TraceText();
+  EXPECT_EQ(Setting("current_frame"), "Work(08:00-10:00)");
+
+  // Back before the frame: it is left, and its start is armed for the same morning.
+  ASSERT_EQ(dev.Console({"clock", "set", "2030-01-06 07:30:00"}), 0);
+  ASSERT_TRUE(LogHas("Leaving Office, Work (2 actions)")) << telvane.TraceText();
+  ASSERT_TRUE(WaitUntil([&] { return Setting("current_frame").empty(); }));
+  EXPECT_TRUE(WaitUntil([&] {
+    return FrameNotifications() ==
+           std::vector<std::string>{"timer_notification_07_01@2030-01-06 08:00:00"};
+  })) << telvane.TraceText();
+}
+
 }  // namespace

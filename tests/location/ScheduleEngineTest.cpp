@@ -5,6 +5,7 @@
 // requests the stand-in managers received.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <fstream>
 
 #include "app/RegistrySettings.h"
@@ -688,6 +689,87 @@ TEST_F(ScheduleEnginePeriodTest, EditedFrameIsNotComparedWithItself) {
   evening.SetStart(0, 0);
   evening.SetEnd(0, 0);
   EXPECT_FALSE(engine->UpdatePeriod(evening));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ScheduleEngineThreadTest, UnknownPlaceIsEnteredAtStartAndAgainAtMidnight) {
+  CStrPeriod away = AddFrame(CTablePlaces::kUnknownPlaceId, "Away", 0, 0, 0, 0);
+  AddAction(away, MGR_ID_WIFI, CStrAction::TYPE_ENTER, 1);
+  // The phone is already in a cell that no place knows when the program starts.
+  ASSERT_TRUE(ril::SetServingCell(5, 999, true));
+  Start({MGR_ID_WIFI});
+  ASSERT_TRUE(WaitRuns({"+Unknown, Away"}));
+  ASSERT_TRUE(WaitArmed("timer_notification_07_00", "2030-01-08 00:00:00"));
+  EXPECT_EQ(FireAt(At(8, 0, 0)), 1);
+  ASSERT_TRUE(WaitRuns({"+Unknown, Away", "-Unknown, Away", "+Unknown, Away"}));
+  EXPECT_TRUE(WaitArmed("timer_notification_07_00", "2030-01-09 00:00:00"));
+}
+
+TEST_F(ScheduleEngineThreadTest, TheEndOfALockEndsItInManualModeToo) {
+  SetSetting(CScheduleEngine::kManualModeKey, 1);
+  CStrPlace home = AddPlace("Home");
+  AddLac(200, home);
+  AddFrame(home.GetId(), "Evening", 0, 0, 0, 0);
+  Start();
+  engine->LockToPlace(home);
+  engine->SetLockTimeLimit(30);
+  ASSERT_TRUE(WaitRuns({"+Home, Evening"}));
+  EXPECT_EQ(FireAt(At(7, 10, 30)), 1);
+  ASSERT_TRUE(WaitRuns({"+Home, Evening", "-Home, Evening"}));
+  EXPECT_FALSE(engine->IsLocked());
+}
+
+TEST_F(ScheduleEngineThreadTest, ReportsWhileAnEvaluationWaitsJoinIt) {
+  Start();
+  // The next evaluation stops in the engine until every report of the burst has arrived.
+  std::mutex gateMutex;
+  std::condition_variable gateCv;
+  bool entered = false, open = false;
+  ScheduleEngineHooks hooks = CScheduleEngine::DefaultHooks();
+  hooks.bandForceSwitch = [&] {
+    std::unique_lock lock(gateMutex);
+    entered = true;
+    gateCv.notify_all();
+    gateCv.wait(lock, [&] { return open; });
+    return false;
+  };
+  engine->SetHooks(hooks);
+  // Called after the engine for each report, so it has seen a report once this has.
+  struct LastLac : IStatusListener {
+    CRilMgr* ril;
+    std::atomic<std::int32_t> seen{0};
+    explicit LastLac(CRilMgr* r) : ril(r) {}
+    void OnStatusChanged(int, int, int reason) override {
+      if (reason == CRilMgr::REASON_LOCATION)
+        seen.store(ril->GetLac());
+    }
+    std::string GetListenerName() override { return "LastLac"; }
+  } last(ril.get());
+  ril->AddStatusListener(&last);
+  int before = engine->GetExecutedCount();
+  MoveTo(1, 501);
+  {
+    std::unique_lock lock(gateMutex);
+    ASSERT_TRUE(gateCv.wait_for(lock, std::chrono::seconds(5), [&] { return entered; }));
+  }
+  for (DWORD lac = 502; lac <= 540; ++lac)
+    MoveTo(lac, lac);
+  ASSERT_TRUE(WaitFor([&] { return last.seen.load() == 540; }));
+  ril->RemoveStatusListener(&last);
+  {
+    std::lock_guard lock(gateMutex);
+    open = true;
+  }
+  gateCv.notify_all();
+  DWORD since = GetTickCount();
+  Settle(before + 1, since);
+  // The evaluation under way and one for all the reports after it.
+  EXPECT_EQ(engine->GetExecutedCount() - before, 2);
+  EXPECT_EQ(engine->GetLastCode(), 540);
+  engine->SetHooks(CScheduleEngine::DefaultHooks());
 }
 
 }  // namespace

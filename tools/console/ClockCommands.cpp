@@ -1,4 +1,5 @@
-// clock: show or move the phone's clock. Every process of the device sees a change at once.
+// clock: show or move the phone's clock. Every process of the device sees a change at once, and
+// running programs hear of it through the "clock" hardware event that Clock::SetOffsetMs raises.
 #include <iostream>
 
 #include "console/Console.h"
