@@ -339,12 +339,14 @@ void CScheduleEngine::StatusChanged(int value, int mgrId, int arg) {
       pending_ = record;
     }
   }
-  {
-    // A recheck under way need not wait any longer: a newer report is there.
-    std::lock_guard lock(threadsMutex_);
-    newReport_ = true;
+  if (arg == CRilMgr::REASON_LOCATION) {
+    // A recheck under way need not wait any longer: a newer location is there.
+    {
+      std::lock_guard lock(threadsMutex_);
+      newReport_ = true;
+    }
+    stopCv_.notify_all();
   }
-  stopCv_.notify_all();
   if (record)
     PostCommand(CMD_STATUS_CHANGED, NO_TIME_LIMIT, reinterpret_cast<std::intptr_t>(record));
 }

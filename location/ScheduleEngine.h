@@ -292,7 +292,7 @@ class CScheduleEngine : public IStatusListener,
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::vector<ActionThread> threads_;
-  // Set by every report, cleared when an evaluation is taken (guarded by threadsMutex_).
+  // Set by every location report, cleared when an evaluation is taken (guarded by threadsMutex_).
   bool newReport_ = false;
 
   // The evaluation queued and not yet taken, which later reports join; null when none.
