@@ -201,7 +201,7 @@ class StartClock : public IEventLogListener {
 // third place: the time from that last change to the START record of the third place's frame.
 void MeasureBurst(CDB& db) {
   constexpr int kChanges = 2000;
-  constexpr auto kBurst = std::chrono::seconds(15);
+  constexpr auto kBurst = std::chrono::milliseconds(15000);
   CStrPlace destination("Place 300", "", "", -1);
   db.GetTablePlaces()->Insert(destination);
   CStrLAC area(300, destination.GetId());
