@@ -9,7 +9,8 @@
 //
 // Threads:
 // - ForceStatusChild runs on the manager's command thread; it only starts the request.
-// - The line callback runs on the telephony thread; it continues and finishes the operation.
+// - The radio sequence's replies (OnRadioReply, OnRadioPoweredUp, OnRadioSequenceEnd) run on
+//   the telephony thread; they continue and finish the operation.
 // - OnStateChanged runs on the broker's thread: the radio's state value and the battery.
 // - Initialize, SetPin/SetPin2, ProcessTimerNotification run on the user-interface thread.
 // The radio's requests and their replies are the shared radio sequence's (RadioSequence.h); the
@@ -74,7 +75,8 @@ class CMobilePhoneMgr : public CMgr, public IStateListener, private IRadioSequen
   virtual void RunRadioTest(int cycles);
   // Status 0 -> ForceStatus(1, limit, 0); any other -> ForceStatus(0, limit, 1).
   virtual void SwapStatus(int limit);
-  // Starts the radio operation (1 on, 0 off) without the checks of ForceStatusChild.
+  // Starts the radio operation (1 on, 0 off) without the checks of ForceStatusChild. Waits
+  // while the band manager's reset drives the radio, so it belongs on the command thread.
   virtual void SetRadio(int on);
   // Clears the request's outcome and starts switching off (`off` non-zero) or on.
   virtual void SetRadioNow(int off);
