@@ -59,6 +59,15 @@ std::string Text(const char* id) {
   return CTexts::GetInstance()->GetText(id);
 }
 
+// The refreshes under way on this thread, innermost first: a listener fired from inside one
+// manager's refresh may refresh another manager.
+struct RefreshScope {
+  const CMgr* mgr;
+  bool changed;
+  RefreshScope* outer;
+};
+thread_local RefreshScope* t_refresh = nullptr;
+
 }  // namespace
 
 bool CTimedMutex::TryLockFor(int limitMs) {
@@ -241,27 +250,47 @@ void CMgr::DiscardCommand(int command, std::intptr_t param) {
 }
 
 void CMgr::RefreshStatus(int force) {
-  int old = GetStatus();
   if (ConfigChar(GetId()) == '0') {
     Trace(TRACE_TRACE, "Refresco de manager deshabilitado");
     return;
   }
+  struct Scope {
+    explicit Scope(const CMgr* mgr) : scope{mgr, false, t_refresh} { t_refresh = &scope; }
+    ~Scope() { t_refresh = scope.outer; }
+    RefreshScope scope;
+  } refresh(this);
   RefreshStatusChild(force);
-  int now = GetStatus();
-  if (now != old) {
-    std::string unknown = Text("EVENT_LOG_MGR_UNKNOWN_STATUS");
-    auto orUnknown = [&](std::string s) { return platform::Utf8Length(s) < 2 ? unknown : s; };
-    std::string name = orUnknown(GetName());
-    std::string oldName = orUnknown(GetStatusName(old));
-    std::string newName = orUnknown(GetStatusName(now));
-    CEventLog::Add(
-        GetId(), 1,
-        FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_RESUME"), {name, newName}, kSummaryChars),
-        FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_DESCRIPTION"), {name, oldName, newName},
-                   kDescriptionChars));
-  }
-  if (NotifyOnRefresh() && (force != 0 || now != old))
+  bool changed = refresh.scope.changed;
+  if (NotifyOnRefresh() && (force != 0 || changed))
     FireStatusChanged(REASON_REFRESH);
+}
+
+bool CMgr::SetStatusValue(int status) {
+  std::lock_guard lock(statusMutex_);
+  int old = status_.exchange(status);
+  if (old == status)
+    return false;
+  for (RefreshScope* s = t_refresh; s; s = s->outer) {
+    if (s->mgr == this) {
+      s->changed = true;
+      WriteChangedEntry(old, status);
+      break;
+    }
+  }
+  return true;
+}
+
+void CMgr::WriteChangedEntry(int old, int now) {
+  std::string unknown = Text("EVENT_LOG_MGR_UNKNOWN_STATUS");
+  auto orUnknown = [&](std::string s) { return platform::Utf8Length(s) < 2 ? unknown : s; };
+  std::string name = orUnknown(GetName());
+  std::string oldName = orUnknown(GetStatusName(old));
+  std::string newName = orUnknown(GetStatusName(now));
+  CEventLog::Add(
+      GetId(), 1,
+      FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_RESUME"), {name, newName}, kSummaryChars),
+      FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_DESCRIPTION"), {name, oldName, newName},
+                 kDescriptionChars));
 }
 
 void CMgr::FireStatusChanged(int reason) {

@@ -88,8 +88,9 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   virtual void Initialize() = 0;
   virtual bool NotifyOnRefresh() { return true; }
   virtual int GetId() const { return id_; }
-  // Reads the status; on a change writes the "changed" entry; fires the listeners when forced
-  // or changed (and NotifyOnRefresh).
+  // Reads the status (RefreshStatusChild); fires the listeners when forced or when this refresh
+  // changed the stored status (and NotifyOnRefresh). The "changed" entry is written by the store
+  // itself, see SetStatusValue.
   virtual void RefreshStatus(int force);
   virtual void RefreshStatusChild(int force) = 0;
   virtual void RunTest() {}
@@ -113,7 +114,12 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   void RemoveStatusListener(IStatusListener* listener);
   void FireStatusChanged(int reason);
 
-  void SetStatusValue(int status) { status_.store(status); }
+  // Stores the status; true when the stored value changed. A change stored by RefreshStatusChild
+  // on the refreshing thread is an observed change: its "changed" entry is written here, under
+  // the status lock, so that refreshes racing over one change (a command's re-read and the
+  // platform's report) write one entry, and entries follow the order of the changes. Stores
+  // outside a refresh (a first reading, a failed command) write no entry. Any thread.
+  bool SetStatusValue(int status);
   int GetStatus() const { return status_.load(); }
   // Location numbers pushed to the home-screen item by the cell-location manager.
   virtual void GetLocationNumbers(int* first, int* second) { *first = *second = 0; }
@@ -144,10 +150,13 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
 
  private:
   void PushToPlugin();
+  // The "changed" entry of a stored change from `old` to `now`. Under statusMutex_.
+  void WriteChangedEntry(int old, int now);
 
   std::atomic<int> limitMinutes_{0};
   std::atomic<int> limitParam_{0};
   std::vector<IStatusListener*> listeners_;
+  std::mutex statusMutex_;  // orders the stores of status_ and their entries
   std::atomic<int> status_{STATUS_UNKNOWN};
   std::atomic<int> eventCount_{0};
   std::atomic<platform::HNOTIFY> limitNotification_{0};

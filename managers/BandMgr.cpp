@@ -1,6 +1,5 @@
 #include "managers/BandMgr.h"
 
-#include "app/EventLog.h"
 #include "app/Texts.h"
 #include "app/Trace.h"
 #include "managers/MobilePhoneMgr.h"
@@ -12,10 +11,6 @@ std::atomic<CBandMgr*> g_instance{nullptr};
 
 std::string Text(const char* id) {
   return CTexts::GetInstance()->GetText(id);
-}
-
-void ErrorEntry(const char* text) {
-  CEventLog::Add(MGR_ID_BAND, CEventLog::LEVEL_WARNING, text, text);
 }
 
 void UnlockSimWithPhonePins() {
@@ -35,19 +30,7 @@ CBandMgr::~CBandMgr() {
   if (CMgr* phone = CMgr::GetMgr(MGR_ID_PHONE))
     phone->RemoveStatusListener(this);
   Stop();
-  platform::HLINE line;
-  platform::HLINEAPP app;
-  {
-    std::lock_guard lock(lineMutex_);
-    line = line_;
-    app = lineApp_;
-    line_ = 0;
-    lineApp_ = 0;
-  }
-  if (line)
-    platform::lineClose(line);
-  if (app)
-    platform::lineShutdown(app);
+  radio_.Close();
 }
 
 CBandMgr* CBandMgr::GetInstance() {
@@ -94,27 +77,7 @@ void CBandMgr::Initialize() {
     return;
   }
   SetStatusValue(StatusOf(ReadOpMode()));
-  std::lock_guard lock(lineMutex_);
-  if (!lineApp_) {
-    platform::DWORD devices = 0;
-    platform::LONG rc = platform::lineInitialize(
-        &lineApp_, 0,
-        [this](platform::DWORD, platform::DWORD message, std::uintptr_t, std::uintptr_t p1,
-               std::uintptr_t p2, std::uintptr_t) { LineCallback(message, p1, p2); },
-        "Telvane band", &devices);
-    if (rc != 0) {
-      Trace(TRACE_ERROR, "CBandMgr::Initialize lineInitialize(%s)", platform::LineErrorName(rc));
-      lineApp_ = 0;
-      return;
-    }
-  }
-  platform::LONG rc = platform::lineOpen(lineApp_, 0, &line_, platform::TAPI_VERSION_2_0, 0,
-                                         reinterpret_cast<std::uintptr_t>(this),
-                                         platform::LINECALLPRIVILEGE_NONE, 0, nullptr);
-  if (rc != 0) {
-    Trace(TRACE_ERROR, "CBandMgr::Initialize lineOpen(%s)", platform::LineErrorName(rc));
-    line_ = 0;
-  }
+  radio_.Open("Telvane band");
 }
 
 void CBandMgr::RefreshStatusChild(int force) {
@@ -164,80 +127,26 @@ void CBandMgr::ResetRadio() {
     return;
   }
   resetRunning_.store(true);
-  resetResult_.store(0);
-  bool failed;
-  {
-    std::lock_guard lock(lineMutex_);
-    minimumRequest_ = platform::lineSetEquipmentState(line_, platform::LINEEQUIPSTATE_MINIMUM);
-    failed = minimumRequest_ < 0;
-  }
-  if (failed) {
-    ErrorEntry("Error turning off radio");
-    resetResult_.store(-1);
-    EndReset();
-  }
+  radio_.Start(CRadioSequence::TARGET_RESTART);
 }
 
-void CBandMgr::EndReset() {
+void CBandMgr::OnRadioSequenceEnd() {
   resetRunning_.store(false);
   SetRequestAccepted(2);
   StatusEvent().Set();
 }
 
-void CBandMgr::LineCallback(platform::DWORD message, std::uintptr_t param1, std::uintptr_t param2) {
-  if (message != platform::LINE_REPLY)
-    return;
-  auto id = static_cast<platform::LONG>(param1);
-  auto result = static_cast<platform::LONG>(static_cast<std::intptr_t>(param2));
-  enum { kOther, kMinimum, kFull, kRegister } kind = kOther;
-  {
-    std::lock_guard lock(lineMutex_);
-    if (id == minimumRequest_)
-      kind = kMinimum;
-    else if (id == fullRequest_)
-      kind = kFull;
-    else if (id == registerRequest_)
-      kind = kRegister;
-  }
+bool CBandMgr::OnRadioReply(platform::LONG id, Step step, platform::LONG result) {
   Trace(TRACE_TRACE, "CBandMgr::LineCallback(%d, %d)", id, result);
-  switch (kind) {
-    case kMinimum: {
-      bool failed;
-      {
-        std::lock_guard lock(lineMutex_);
-        fullRequest_ = platform::lineSetEquipmentState(line_, platform::LINEEQUIPSTATE_FULL);
-        failed = fullRequest_ < 0;
-      }
-      // A reset that cannot go on must not keep every later switch away.
-      if (failed) {
-        ErrorEntry("Error turning on radio");
-        EndReset();
-      }
-      return;
-    }
-    case kFull: {
+  if (step == STEP_REGISTER) {
+    if (result != 0)
+      Trace(TRACE_ERROR, "CBandMgr register error(%d)", result);
+    else
       UnlockSimWithPhonePins();
-      bool failed;
-      {
-        std::lock_guard lock(lineMutex_);
-        registerRequest_ = platform::lineRegister(line_, platform::LINEREGMODE_AUTOMATIC, "", 0);
-        failed = registerRequest_ < 0;
-      }
-      if (failed) {
-        ErrorEntry("Error registering line");
-        EndReset();
-      }
-      return;
-    }
-    case kRegister:
-      if (result != 0) {
-        Trace(TRACE_ERROR, "CBandMgr register error(%d)", result);
-      } else {
-        UnlockSimWithPhonePins();
-      }
-      EndReset();
-      return;
-    case kOther:
-      return;
   }
+  return true;
+}
+
+void CBandMgr::OnRadioPoweredUp() {
+  UnlockSimWithPhonePins();
 }

@@ -2,11 +2,11 @@
 // 2G only (1) or 3G only (2), the device maker's value HKLM "\SOFTWARE\OEM\UMTS" "OpMode". The
 // radio reads that value only when it restarts, so a change writes it and then resets the radio
 // on the manager's own telephony line: equipment state minimum, full, then automatic network
-// registration. Only one reset runs at a time.
+// registration (the shared radio sequence, RadioSequence.h). Only one reset runs at a time.
 //
 // Threads:
 // - ForceStatusChild runs on the manager's command thread and starts the reset.
-// - The line callback runs on the telephony thread and carries the reset on to its end.
+// - The sequence's replies run on the telephony thread and carry the reset on to its end.
 // - OnStatusChanged runs on the phone manager's firing thread.
 // - SetForceSwitch is called by the user-interface thread and the phone manager's worker.
 #pragma once
@@ -17,13 +17,13 @@
 #include <string>
 
 #include "app/Mgr.h"
-#include "platform/Telephony.h"
+#include "managers/RadioSequence.h"
 
 inline constexpr int BAND_STATUS_AUTO = 0;
 inline constexpr int BAND_STATUS_2G = 1;
 inline constexpr int BAND_STATUS_3G = 2;
 
-class CBandMgr : public CMgr, public IStatusListener {
+class CBandMgr : public CMgr, public IStatusListener, private IRadioSequenceOwner {
  public:
   static constexpr const char* kBandKey = "\\SOFTWARE\\OEM\\UMTS";
   static constexpr const char* kBandValue = "OpMode";
@@ -57,23 +57,20 @@ class CBandMgr : public CMgr, public IStatusListener {
   bool GetForceSwitch() const { return forceSwitch_.load(); }
   bool IsResetRunning() const { return resetRunning_.load(); }
   // -1 after a reset that could not start; 0 otherwise.
-  int GetResetResult() const { return resetResult_.load(); }
+  int GetResetResult() const { return radio_.StartRefused() ? -1 : 0; }
 
  private:
   void ResetRadio();
+  // IRadioSequenceOwner: the replies' results are not examined; the SIM is unlocked with the
+  // phone manager's PINs once the radio is up and again once it registered.
+  bool OnRadioReply(platform::LONG id, Step step, platform::LONG result) override;
+  void OnRadioPoweredUp() override;
   // Ends the reset: the flag cleared, outcome 2, the status event set.
-  void EndReset();
-  void LineCallback(platform::DWORD message, std::uintptr_t param1, std::uintptr_t param2);
+  void OnRadioSequenceEnd() override;
   // The status for a stored mode: 0, 1, 2, anything else -1.
   static int StatusOf(int opMode);
 
-  std::mutex lineMutex_;  // guards the handles and request ids
-  platform::HLINEAPP lineApp_ = 0;
-  platform::HLINE line_ = 0;
-  platform::LONG minimumRequest_ = 0;
-  platform::LONG fullRequest_ = 0;
-  platform::LONG registerRequest_ = 0;
+  CRadioSequence radio_{this, MGR_ID_BAND, "CBandMgr"};
   std::atomic<bool> resetRunning_{false};
   std::atomic<bool> forceSwitch_{false};
-  std::atomic<int> resetResult_{0};
 };

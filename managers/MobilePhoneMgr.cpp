@@ -4,7 +4,6 @@
 
 #include "app/EventLog.h"
 #include "app/RegistrySettings.h"
-#include "app/TextFormat.h"
 #include "app/Texts.h"
 #include "app/Trace.h"
 #include "managers/BandMgr.h"
@@ -22,8 +21,6 @@ namespace {
 
 std::atomic<CMobilePhoneMgr*> g_instance{nullptr};
 
-constexpr std::size_t kSummaryChars = 99;
-constexpr std::size_t kDescriptionChars = 299;
 constexpr platform::DWORD kRefusedPin = 1;
 constexpr platform::DWORD kRefusedPin2 = 2;
 
@@ -57,20 +54,8 @@ CMobilePhoneMgr::~CMobilePhoneMgr() {
     platform::RegistryCloseNotification(watch);
   if (platform::HREGNOTIFY watch = batteryWatch_.exchange(0))
     platform::RegistryCloseNotification(watch);
-  platform::HLINE line;
-  platform::HLINEAPP app;
-  {
-    std::lock_guard lock(lineMutex_);
-    line = line_;
-    app = lineApp_;
-    line_ = 0;
-    lineApp_ = 0;
-  }
-  if (line)
-    platform::lineClose(line);
-  // Waits for a callback that is still running.
-  if (app)
-    platform::lineShutdown(app);
+  // Waits for a reply that is still being handled.
+  radio_.Close();
   if (platform::HSIM sim = sim_.exchange(0))
     platform::SimDeinitialize(sim);
 }
@@ -126,28 +111,7 @@ void CMobilePhoneMgr::Initialize() {
   }
   UpdateExternalPower();
   UnlockSim();
-  std::lock_guard lock(lineMutex_);
-  if (!lineApp_) {
-    platform::DWORD devices = 0;
-    platform::LONG rc = platform::lineInitialize(
-        &lineApp_, 0,
-        [this](platform::DWORD, platform::DWORD message, std::uintptr_t, std::uintptr_t p1,
-               std::uintptr_t p2, std::uintptr_t) { LineCallback(message, p1, p2); },
-        "Telvane", &devices);
-    if (rc != 0) {
-      Trace(TRACE_ERROR, "CMobilePhoneMgr::Initialize lineInitialize(%s)",
-            platform::LineErrorName(rc));
-      lineApp_ = 0;
-      return;
-    }
-  }
-  platform::LONG rc = platform::lineOpen(lineApp_, 0, &line_, platform::TAPI_VERSION_2_0, 0,
-                                         reinterpret_cast<std::uintptr_t>(this),
-                                         platform::LINECALLPRIVILEGE_NONE, 0, nullptr);
-  if (rc != 0) {
-    Trace(TRACE_ERROR, "CMobilePhoneMgr::Initialize lineOpen(%s)", platform::LineErrorName(rc));
-    line_ = 0;
-  }
+  radio_.Open("Telvane");
 }
 
 void CMobilePhoneMgr::UpdateExternalPower() {
@@ -172,19 +136,9 @@ void CMobilePhoneMgr::OnStateChanged(platform::HREGNOTIFY handle) {
 }
 
 void CMobilePhoneMgr::RefreshStatusChild(int force) {
-  int now = GetGSMStatus();
-  int old = GetStatus();
-  if (now == old)
+  // The store writes the "changed" entry of an observed change, once.
+  if (!SetStatusValue(GetGSMStatus()))
     return;
-  std::string name = GetName();
-  std::string oldName = GetStatusName(old);
-  std::string newName = GetStatusName(now);
-  CEventLog::Add(
-      GetId(), CEventLog::LEVEL_DEBUG,
-      FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_RESUME"), {name, newName}, kSummaryChars),
-      FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_DESCRIPTION"), {name, oldName, newName},
-                 kDescriptionChars));
-  SetStatusValue(now);
   CEventLog::Add(GetId(), CEventLog::LEVEL_DEBUG, "FireStatusChanged disabled",
                  "FireStatusChanged disabled");
   FireStatusChanged(0);
@@ -230,23 +184,9 @@ void CMobilePhoneMgr::ForceStatusChild(int requested, int minutes) {
 
 void CMobilePhoneMgr::SetRadio(int on) {
   Trace(TRACE_TRACE, "CMobilePhoneMgr::SetRadio(%d)", on);
-  bool failed = false;
-  {
-    std::lock_guard lock(lineMutex_);
-    targetRadio_.store(on);
-    operationRunning_.store(true);
-    if (on) {
-      fullRequest_ = platform::lineSetEquipmentState(line_, platform::LINEEQUIPSTATE_FULL);
-      failed = fullRequest_ < 0;
-    } else {
-      minimumRequest_ = platform::lineSetEquipmentState(line_, platform::LINEEQUIPSTATE_MINIMUM);
-      failed = minimumRequest_ < 0;
-    }
-  }
-  if (failed) {
-    ErrorEntry(on ? "Error turning on radio" : "Error turning off radio");
-    Finish();
-  }
+  targetRadio_.store(on);
+  operationRunning_.store(true);
+  radio_.Start(on ? CRadioSequence::TARGET_ON : CRadioSequence::TARGET_OFF);
 }
 
 void CMobilePhoneMgr::SetRadioNow(int off) {
@@ -254,83 +194,40 @@ void CMobilePhoneMgr::SetRadioNow(int off) {
   SetRadio(off ? 0 : 1);
 }
 
-void CMobilePhoneMgr::Finish() {
+void CMobilePhoneMgr::OnRadioSequenceEnd() {
   targetRadio_.store(-1);
   operationRunning_.store(false);
   SetRequestAccepted(2);
   StatusEvent().Set();
 }
 
-void CMobilePhoneMgr::LineCallback(platform::DWORD message, std::uintptr_t param1,
-                                   std::uintptr_t param2) {
-  if (message != platform::LINE_REPLY)
-    return;
+bool CMobilePhoneMgr::OnRadioReply(platform::LONG id, Step step, platform::LONG result) {
   Trace(TRACE_TRACE, "LINE_REPLY");
-  auto id = static_cast<platform::LONG>(param1);
-  auto result = static_cast<platform::LONG>(static_cast<std::intptr_t>(param2));
-  enum { kOther, kMinimum, kFull, kRegister } kind = kOther;
-  {
-    std::lock_guard lock(lineMutex_);
-    if (id == minimumRequest_)
-      kind = kMinimum;
-    else if (id == fullRequest_)
-      kind = kFull;
-    else if (id == registerRequest_)
-      kind = kRegister;
-  }
-  switch (kind) {
-    case kMinimum: {
+  switch (step) {
+    case STEP_MINIMUM:
       Trace(TRACE_DEBUG, "Event Energy Min(%d)", result);
       if (result != 0) {
         ErrorEntry("Error turning off radio");
-        Finish();
-        return;
+        return false;
       }
-      if (targetRadio_.load() != 1) {
-        Finish();
-        return;
-      }
-      bool failed;
-      {
-        std::lock_guard lock(lineMutex_);
-        fullRequest_ = platform::lineSetEquipmentState(line_, platform::LINEEQUIPSTATE_FULL);
-        failed = fullRequest_ < 0;
-      }
-      if (failed) {
-        ErrorEntry("Error turning on radio");
-        Finish();
-      }
-      return;
-    }
-    case kFull: {
+      return true;
+    case STEP_FULL:
       Trace(TRACE_DEBUG, "Event Energy Max(%d)", result);
-      if (result != 0) {
-        Finish();
-        return;
-      }
-      UnlockSim();
-      Trace(TRACE_DEBUG, "Registrando linea");
-      bool failed;
-      {
-        std::lock_guard lock(lineMutex_);
-        registerRequest_ = platform::lineRegister(line_, platform::LINEREGMODE_AUTOMATIC, "", 0);
-        failed = registerRequest_ < 0;
-      }
-      if (failed) {
-        ErrorEntry("Error registering line");
-        Finish();
-      }
-      return;
-    }
-    case kRegister:
+      return result == 0;
+    case STEP_REGISTER:
       Trace(TRACE_DEBUG, "Event registry(%d)", result);
       if (result != 0)
         ErrorEntry("Error registering");
-      Finish();
-      return;
-    case kOther:
-      return;
+      return true;
+    case STEP_OTHER:
+      break;
   }
+  return true;
+}
+
+void CMobilePhoneMgr::OnRadioPoweredUp() {
+  UnlockSim();
+  Trace(TRACE_DEBUG, "Registrando linea");
 }
 
 void CMobilePhoneMgr::ProcessTimerNotification(int param) {
@@ -375,7 +272,7 @@ void CMobilePhoneMgr::UnlockSim() {
   }
   std::string pin, pin2;
   {
-    std::lock_guard lock(lineMutex_);
+    std::lock_guard lock(pinMutex_);
     pin = pin_;
     pin2 = pin2_;
   }
@@ -428,7 +325,7 @@ void CMobilePhoneMgr::StorePin(const char* key, platform::DWORD refusedBit, cons
     return;
   std::string kept = platform::Utf8Truncate(pin, kPinChars);
   {
-    std::lock_guard lock(lineMutex_);
+    std::lock_guard lock(pinMutex_);
     *field = kept;
   }
   std::vector<std::uint8_t> enciphered = platform::Encriptar(kept);

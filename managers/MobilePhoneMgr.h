@@ -9,11 +9,12 @@
 //
 // Threads:
 // - ForceStatusChild runs on the manager's command thread; it only starts the request.
-// - The line callback runs on the telephony thread; it continues and finishes the operation.
+// - The radio sequence's replies (OnRadioReply, OnRadioPoweredUp, OnRadioSequenceEnd) run on
+//   the telephony thread; they continue and finish the operation.
 // - OnStateChanged runs on the broker's thread: the radio's state value and the battery.
 // - Initialize, SetPin/SetPin2, ProcessTimerNotification run on the user-interface thread.
-// The request ids and the operation's fields are guarded by one lock, taken while a request is
-// made and its id stored, so that an early reply always finds its id.
+// The radio's requests and their replies are the shared radio sequence's (RadioSequence.h); the
+// PIN fields are guarded by their own lock.
 #pragma once
 
 #include <atomic>
@@ -23,13 +24,14 @@
 
 #include "app/Mgr.h"
 #include "app/SystemStateBroker.h"
+#include "managers/RadioSequence.h"
 #include "platform/SimManager.h"
 #include "platform/Telephony.h"
 
 inline constexpr int PHONE_STATUS_ON = 0;
 inline constexpr int PHONE_STATUS_OFF = 1;
 
-class CMobilePhoneMgr : public CMgr, public IStateListener {
+class CMobilePhoneMgr : public CMgr, public IStateListener, private IRadioSequenceOwner {
  public:
   // Characters a stored PIN keeps.
   static constexpr std::size_t kPinChars = 9;
@@ -73,7 +75,8 @@ class CMobilePhoneMgr : public CMgr, public IStateListener {
   virtual void RunRadioTest(int cycles);
   // Status 0 -> ForceStatus(1, limit, 0); any other -> ForceStatus(0, limit, 1).
   virtual void SwapStatus(int limit);
-  // Starts the radio operation (1 on, 0 off) without the checks of ForceStatusChild.
+  // Starts the radio operation (1 on, 0 off) without the checks of ForceStatusChild. Waits
+  // while the band manager's reset drives the radio, so it belongs on the command thread.
   virtual void SetRadio(int on);
   // Clears the request's outcome and starts switching off (`off` non-zero) or on.
   virtual void SetRadioNow(int off);
@@ -105,9 +108,12 @@ class CMobilePhoneMgr : public CMgr, public IStateListener {
   void OnStateChanged(platform::HREGNOTIFY handle) override;
 
  private:
-  void LineCallback(platform::DWORD message, std::uintptr_t param1, std::uintptr_t param2);
+  // IRadioSequenceOwner: the replies' traces and entries; a failed power reply ends the
+  // operation. The SIM is unlocked once the radio is up.
+  bool OnRadioReply(platform::LONG id, Step step, platform::LONG result) override;
+  void OnRadioPoweredUp() override;
   // Ends the operation: idle again, outcome 2, the status event set.
-  void Finish();
+  void OnRadioSequenceEnd() override;
   // Reads the battery state; on a change of the external power stores it and fires.
   void UpdateExternalPower();
   // Offers one stored PIN to the SIM unless it was refused before; remembers a refusal.
@@ -116,12 +122,8 @@ class CMobilePhoneMgr : public CMgr, public IStateListener {
   void StorePin(const char* key, platform::DWORD refusedBit, const std::string& pin,
                 std::string* field);
 
-  std::mutex lineMutex_;  // guards the handles, request ids and the PIN fields
-  platform::HLINEAPP lineApp_ = 0;
-  platform::HLINE line_ = 0;
-  platform::LONG minimumRequest_ = 0;
-  platform::LONG fullRequest_ = 0;
-  platform::LONG registerRequest_ = 0;
+  CRadioSequence radio_{this, MGR_ID_PHONE, "CMobilePhoneMgr"};
+  std::mutex pinMutex_;  // guards the PIN fields
   std::atomic<platform::HSIM> sim_{0};
   std::atomic<bool> operationRunning_{false};
   std::atomic<int> targetRadio_{-1};

@@ -9,6 +9,7 @@
 #include "app/Mgr.h"
 #include "app/Texts.h"
 #include "app/Trace.h"
+#include "data/DB.h"
 #include "data/TableActions.h"
 #include "data/TablePeriods.h"
 #include "location/CellHistory.h"
@@ -119,6 +120,9 @@ CAppConnMgr::~CAppConnMgr() {
     SetMainWindow(nullptr);
     window_.reset();
   }
+  // The records' and tables' call and instance counters, for diagnosis after the run.
+  for (const std::string& line : CDB::CounterReport())
+    Trace(TRACE_TRACE, "%s", line.c_str());
   Trace(TRACE_TRACE, "-CAppConnMgr::-CAppConnMgr");
   // Every manager's worker stops before any manager is destroyed, so that no command still
   // running reaches a manager whose own part is already gone.
