@@ -82,6 +82,50 @@ TEST_F(ConsoleTest, FilesGoOntoThePhoneAndBackWithoutLeavingItsFileSystem) {
   EXPECT_EQ(dev.Console({"file", "put", host.string()}), 2) << "usage error";
 }
 
+TEST_F(ConsoleTest, FilesBehindLinksOutOfThePhoneAreRefused) {
+  namespace fs = std::filesystem;
+  fs::path outside = dev.folder() / "outside";
+  fs::path phone = dev.folder() / "fs";
+  fs::create_directories(outside);
+  fs::create_directories(phone / "My Documents");
+  std::ofstream(outside / "secret.txt") << "secret";
+  fs::create_directory_symlink(outside, phone / "out");
+  fs::create_symlink(outside / "secret.txt", phone / "secret.txt");
+  fs::create_symlink(outside / "none.txt", phone / "dangling.txt");
+  fs::create_directory_symlink(phone / "My Documents", phone / "docs");
+  fs::path host = dev.folder() / "host.txt";
+  std::ofstream(host) << "agenda";
+  fs::path back = dev.folder() / "back.txt";
+
+  const std::vector<std::vector<std::string>> refused = {
+      {"file", "get", "\\secret.txt", back.string()},
+      {"file", "get", "\\out\\secret.txt", back.string()},
+      {"file", "put", host.string(), "\\out\\new.txt"},
+      {"file", "put", host.string(), "\\out\\deeper\\new.txt"},
+      {"file", "put", host.string(), "\\secret.txt"},
+      {"file", "put", host.string(), "\\dangling.txt"},
+      {"file", "rm", "\\secret.txt"},
+      {"file", "rm", "\\out\\secret.txt"},
+  };
+  for (const auto& args : refused) {
+    std::string err;
+    EXPECT_EQ(dev.Console(args, nullptr, &err), 2) << args[1] << " " << args[2];
+    EXPECT_NE(err.find("out of the phone's file system"), std::string::npos) << err;
+  }
+  EXPECT_FALSE(fs::exists(back));
+  EXPECT_FALSE(fs::exists(outside / "new.txt"));
+  EXPECT_FALSE(fs::exists(outside / "deeper"));
+  EXPECT_FALSE(fs::exists(outside / "none.txt"));
+  EXPECT_TRUE(fs::is_symlink(phone / "secret.txt"));
+  std::stringstream secret;
+  secret << std::ifstream(outside / "secret.txt").rdbuf();
+  EXPECT_EQ(secret.str(), "secret");
+
+  // A link that stays on the phone is followed as before.
+  EXPECT_EQ(dev.Console({"file", "put", host.string(), "\\docs\\agenda.txt"}), 0);
+  EXPECT_TRUE(fs::exists(phone / "My Documents" / "agenda.txt"));
+}
+
 TEST_F(ConsoleTest, InstallCreatesTheProgramAndKeepsUserSettings) {
   ASSERT_EQ(dev.Console({"install"}), 0);
   std::string config;
