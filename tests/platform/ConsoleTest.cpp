@@ -5,7 +5,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/Json.h"
+#include "platform/Messaging.h"
 #include "platform/Registry.h"
+#include "platform/Text.h"
 #include "support/TestDevice.h"
 
 using namespace platform;
@@ -124,6 +127,43 @@ TEST_F(ConsoleTest, FilesBehindLinksOutOfThePhoneAreRefused) {
   // A link that stays on the phone is followed as before.
   EXPECT_EQ(dev.Console({"file", "put", host.string(), "\\docs\\agenda.txt"}), 0);
   EXPECT_TRUE(fs::exists(phone / "My Documents" / "agenda.txt"));
+}
+
+TEST_F(ConsoleTest, JsonReportsCarryAnyTextUnchanged) {
+  const std::string tricky = "say \"hi\" \\ back\nbell\x07 caf\xC3\xA9 \xE2\x82\xAC";
+  SMS_HANDLE sms;
+  ASSERT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &sms), S_OK);
+  SMS_ADDRESS to;
+  to.ptsAddress = tricky;
+  std::vector<BYTE> text;
+  for (char16_t unit : Utf8ToUtf16(tricky)) {
+    text.push_back(static_cast<BYTE>(unit & 0xFF));
+    text.push_back(static_cast<BYTE>(unit >> 8));
+  }
+  TEXT_PROVIDER_SPECIFIC_DATA data;
+  ASSERT_EQ(SmsSendMessage(sms, nullptr, &to, nullptr, text.data(), text.size(), &data,
+                           kTextProviderDataSize, 0, 0, nullptr),
+            S_OK);
+  SmsClose(sms);
+  dev.device().SetState("note", tricky);
+  // Bytes that are not UTF-8 cannot be carried; the report stays valid JSON all the same.
+  dev.device().SetState("raw",
+                        "a\xFF"
+                        "b");
+
+  std::string out, err;
+  ASSERT_EQ(dev.Console({"outbox", "--json"}, &out, &err), 0) << err;
+  auto outbox = ParseJson(out);
+  ASSERT_TRUE(outbox && outbox->size() == 1) << out;
+  EXPECT_EQ((*outbox)[0]["to"], tricky);
+  EXPECT_EQ((*outbox)[0]["text"], tricky);
+  ASSERT_EQ(dev.Console({"state", "--json"}, &out, &err), 0) << err;
+  auto state = ParseJson(out);
+  ASSERT_TRUE(state) << out;
+  EXPECT_EQ((*state)["hardware"]["note"], tricky);
+  EXPECT_EQ((*state)["hardware"]["raw"],
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST_F(ConsoleTest, InstallCreatesTheProgramAndKeepsUserSettings) {
