@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Diagnostics.h"
 #include "platform/Text.h"
 #include "platform/Time.h"
 
@@ -50,6 +51,14 @@ void EnsureConfigured() {
     ConfigureLocked();
   });
 }
+
+void PlatformDiagnostic(const char* line) {
+  Trace(TRACE_WARNING, "%s", line);
+}
+
+// The platform's diagnostic lines (dropped datagrams and the like) join the trace channel.
+[[maybe_unused]] const bool g_platformSinkInstalled =
+    (platform::SetDiagnosticSink(&PlatformDiagnostic), true);
 
 }  // namespace
 

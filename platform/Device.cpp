@@ -167,6 +167,34 @@ std::filesystem::path Device::HostPath(std::string_view devicePath) const {
   return p;
 }
 
+std::optional<std::filesystem::path> Device::ConfinedHostPath(std::string_view devicePath) const {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path root = fs::canonical(FsRoot(), ec);
+  if (ec)
+    return std::nullopt;
+  // The deepest part that exists (a link counts, dangling or not) is resolved; nothing below a
+  // part that does not exist can exist either.
+  fs::path host = FsRoot();
+  std::vector<std::string> parts = PathParts(devicePath);
+  std::size_t existing = 0;
+  for (; existing < parts.size(); ++existing) {
+    fs::path next = host / parts[existing];
+    if (!fs::exists(fs::symlink_status(next, ec)))
+      break;
+    host = std::move(next);
+  }
+  fs::path resolved = fs::canonical(host, ec);
+  if (ec)
+    return std::nullopt;
+  fs::path rel = resolved.lexically_relative(root);
+  if (rel.empty() || *rel.begin() == "..")
+    return std::nullopt;
+  for (std::size_t i = existing; i < parts.size(); ++i)
+    host /= parts[i];
+  return host;
+}
+
 std::optional<std::string> Device::DevicePath(const std::filesystem::path& hostPath) const {
   auto root = std::filesystem::weakly_canonical(FsRoot());
   auto p = std::filesystem::weakly_canonical(std::filesystem::absolute(hostPath));

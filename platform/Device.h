@@ -53,6 +53,10 @@ class Device {
   // Maps a device path ("\Telvane.xml", "\Program Files\Telvane\log.txt") to the host path
   // under fs/. Backslashes and forward slashes both separate; ".." never leaves fs/.
   std::filesystem::path HostPath(std::string_view devicePath) const;
+  // HostPath, or nullopt when that path leaves fs/ once symbolic links are followed: links in
+  // the part that exists are resolved (a dangling one counts as leaving), the rest is taken as
+  // written. For whoever hands the phone's files to the host or writes them from it.
+  std::optional<std::filesystem::path> ConfinedHostPath(std::string_view devicePath) const;
   // Maps a host path under fs/ back to a device path; nullopt for a path outside fs/.
   std::optional<std::string> DevicePath(const std::filesystem::path& hostPath) const;
 

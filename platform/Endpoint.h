@@ -6,9 +6,17 @@
 // events. The endpoint's own thread receives them and hands each to the handler registered for
 // its kind. Endpoints of processes that have died are pruned from the store, together with
 // their windows and registry watches.
+//
+// The socket's address is public to every local process, so the endpoint trusts nothing it
+// receives: a datagram is handled only when the kernel-attached credentials name a process of
+// the same user that is itself an endpoint of this device, and its payload matches its kind's
+// layout. Anything else is dropped with a diagnostic line; nothing a sender does ends the
+// receiving thread. A process that closed its endpoint in the last half minute still counts,
+// since a short-lived sender may be gone before its datagram is read.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -16,19 +24,20 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
 
 class Device;
 
-// Datagram kinds.
+// Datagram kinds. The payload layout of each kind (as its senders pack it) is listed in
+// Endpoint.cpp; a datagram that does not match it is dropped before any handler sees it.
 enum class PacketKind : std::uint32_t {
   kWindowMessage = 1,
   kRegistryChange = 2,
   kWakeRunner = 3,
   kHardwareEvent = 4,
-  kQuit = 0xFFFF,
 };
 
 // Little-endian writer and reader for datagram payloads.
@@ -119,8 +128,13 @@ class Endpoint {
   void SetHandler(PacketKind kind, Handler handler);
 
   // Sends one datagram to the endpoint of `pid` (which may be this process). Returns false when
-  // that process has no live endpoint; its rows are then pruned from the store.
+  // that process has no live endpoint; its rows are then pruned from the store. The kernel
+  // attaches this process's credentials, which the receiver requires. Any thread.
   bool Send(int pid, PacketKind kind, const std::vector<std::uint8_t>& payload);
+
+  // How many datagrams this endpoint has dropped (foreign sender, malformed payload, unknown
+  // kind, a handler that threw). Any thread.
+  std::uint64_t Dropped() const { return dropped_.load(); }
 
   // Marks this endpoint with a role ("runner") that other processes can look up.
   void SetRole(const std::string& role);
@@ -133,6 +147,12 @@ class Endpoint {
 
  private:
   void Run();
+  // One received datagram of `n` bytes in `buf`, from an accepted sender: its kind and layout
+  // are checked and it is handed to its handler.
+  void Dispatch(const std::vector<std::uint8_t>& buf, std::size_t n, int senderPid);
+  // True when `pid` has an endpoint on this device. Endpoint thread only.
+  bool IsDevicePeer(int pid);
+  void Drop(const char* why, int senderPid, std::size_t size);
   std::string AddressFor(int pid) const;
   static void Prune(Device& device, int pid);
 
@@ -142,6 +162,11 @@ class Endpoint {
   std::string address_;
   std::mutex handlersMutex_;
   std::map<PacketKind, Handler> handlers_;
+  // Peers found in the store's endpoint list and when; an entry older than a few seconds is
+  // looked up again. Endpoint thread only.
+  std::unordered_map<int, std::chrono::steady_clock::time_point> peers_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<std::uint64_t> dropped_{0};
   std::thread thread_;
 };
 

@@ -6,43 +6,12 @@
 #include <set>
 
 #include "platform/Device.h"
+#include "platform/Json.h"
 #include "platform/Text.h"
 
 namespace platform {
 
 namespace {
-
-void AppendJson(std::string* out, const std::string& text) {
-  out->push_back('"');
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        *out += "\\\"";
-        break;
-      case '\\':
-        *out += "\\\\";
-        break;
-      case '\n':
-        *out += "\\n";
-        break;
-      case '\r':
-        *out += "\\r";
-        break;
-      case '\t':
-        *out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          *out += buf;
-        } else {
-          out->push_back(static_cast<char>(c));
-        }
-    }
-  }
-  out->push_back('"');
-}
 
 // UTF-16LE bytes to UTF-8, keeping every code unit (a zero unit becomes a zero character).
 std::string DecodeUtf16(const BYTE* data, std::size_t size) {
@@ -215,54 +184,41 @@ class Message : public mapi::IMessage {
     Device* dev = Device::Current();
     if (!dev)
       return E_FAIL;
-    std::string json = "{\"kind\":\"mail\",\"account\":";
-    AppendJson(&json, data_->account);
+    Json json = {{"kind", "mail"}, {"account", data_->account}};
     for (DWORD type : {mapi::MAPI_TO, mapi::MAPI_CC, mapi::MAPI_BCC}) {
-      bool any = false;
-      std::string list;
+      Json list = Json::array();
       for (const auto& r : data_->recipients) {
-        if (r.type != type)
-          continue;
-        list += any ? "," : "";
-        AppendJson(&list, r.address);
-        any = true;
+        if (r.type == type)
+          list.push_back(r.address);
       }
-      if (type == mapi::MAPI_TO || any)
-        json += std::string(type == mapi::MAPI_TO   ? ",\"to\":["
-                            : type == mapi::MAPI_CC ? ",\"cc\":["
-                                                    : ",\"bcc\":[") +
-                list + "]";
+      if (type == mapi::MAPI_TO || !list.empty())
+        json[type == mapi::MAPI_TO ? "to" : type == mapi::MAPI_CC ? "cc" : "bcc"] = list;
     }
     std::string subject;
     for (const auto& p : data_->props) {
       if (p.ulPropTag == mapi::PR_SUBJECT && AsString(p))
         subject = *AsString(p);
     }
-    json += ",\"subject\":";
-    AppendJson(&json, subject);
+    json["subject"] = subject;
     // The body is read as a string: up to its terminating zero, when it has one.
     std::string body = DecodeUtf16(data_->body.data(), data_->body.size());
     if (auto zero = body.find('\0'); zero != std::string::npos)
       body.resize(zero);
-    json += ",\"body\":";
-    AppendJson(&json, body);
-    json += ",\"body_bytes\":" + std::to_string(data_->body.size());
-    json += ",\"properties\":[";
-    bool first = true;
+    json["body"] = body;
+    json["body_bytes"] = data_->body.size();
+    Json properties = Json::array();
     auto addTag = [&](mapi::PropTag tag) {
       char buf[16];
-      std::snprintf(buf, sizeof buf, "\"0x%08X\"", static_cast<unsigned>(tag));
-      json += first ? "" : ",";
-      json += buf;
-      first = false;
+      std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(tag));
+      properties.push_back(buf);
     };
     for (const auto& p : data_->props)
       addTag(p.ulPropTag);
     if (data_->bodyWritten)
       addTag(mapi::PR_BODY);
-    json += "]}";
+    json["properties"] = properties;
     try {
-      dev->AddActivity("mail", json);
+      dev->AddActivity("mail", JsonText(json));
     } catch (const StoreError&) {
       return E_FAIL;
     }
@@ -398,14 +354,13 @@ HRESULT SmsSendMessage(SMS_HANDLE handle, const SMS_ADDRESS* serviceCenter,
   Device* dev = Device::Current();
   if (!dev)
     return E_FAIL;
-  std::string json = "{\"kind\":\"sms\",\"to\":";
-  AppendJson(&json, Utf8Truncate(destination->ptsAddress, 256));
-  json += ",\"text\":";
-  AppendJson(&json, DecodeUtf16(data, dataSize));
-  json += ",\"bytes\":" + std::to_string(dataSize);
-  json += ",\"class\":" + std::to_string(providerData->psMessageClass) + "}";
+  Json json = {{"kind", "sms"},
+               {"to", Utf8Truncate(destination->ptsAddress, 256)},
+               {"text", DecodeUtf16(data, dataSize)},
+               {"bytes", dataSize},
+               {"class", static_cast<std::int64_t>(providerData->psMessageClass)}};
   try {
-    dev->AddActivity("sms", json);
+    dev->AddActivity("sms", JsonText(json));
   } catch (const StoreError&) {
     return E_FAIL;
   }

@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "platform/Device.h"
+#include "platform/Json.h"
 #include "platform/Text.h"
 
 namespace platform {
@@ -20,174 +23,6 @@ namespace {
 // ---- Box records -------------------------------------------------------------------------
 // A box is kept as a flat JSON object {"kind":..,"text":..,"answer":..} in the activity
 // record, so that the device console can print it as it is.
-
-void AppendJsonString(std::string* out, const std::string& s) {
-  out->push_back('"');
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        *out += "\\\"";
-        break;
-      case '\\':
-        *out += "\\\\";
-        break;
-      case '\n':
-        *out += "\\n";
-        break;
-      case '\r':
-        *out += "\\r";
-        break;
-      case '\t':
-        *out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          *out += buf;
-        } else {
-          out->push_back(static_cast<char>(c));
-        }
-    }
-  }
-  out->push_back('"');
-}
-
-void AppendUtf8(std::string* out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Reads a JSON string starting at s[*pos] == '"'; leaves *pos after the closing quote.
-bool ReadJsonString(const std::string& s, std::size_t* pos, std::string* out) {
-  std::size_t i = *pos;
-  if (i >= s.size() || s[i] != '"')
-    return false;
-  ++i;
-  out->clear();
-  auto hex4 = [&](std::size_t at, std::uint32_t* v) {
-    if (at + 4 > s.size())
-      return false;
-    *v = 0;
-    for (std::size_t k = at; k < at + 4; ++k) {
-      char c = s[k];
-      int d = (c >= '0' && c <= '9')   ? c - '0'
-              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                       : -1;
-      if (d < 0)
-        return false;
-      *v = *v * 16 + static_cast<std::uint32_t>(d);
-    }
-    return true;
-  };
-  while (i < s.size()) {
-    char c = s[i++];
-    if (c == '"') {
-      *pos = i;
-      return true;
-    }
-    if (c != '\\') {
-      out->push_back(c);
-      continue;
-    }
-    if (i >= s.size())
-      return false;
-    char e = s[i++];
-    switch (e) {
-      case '"':
-        out->push_back('"');
-        break;
-      case '\\':
-        out->push_back('\\');
-        break;
-      case '/':
-        out->push_back('/');
-        break;
-      case 'b':
-        out->push_back('\b');
-        break;
-      case 'f':
-        out->push_back('\f');
-        break;
-      case 'n':
-        out->push_back('\n');
-        break;
-      case 'r':
-        out->push_back('\r');
-        break;
-      case 't':
-        out->push_back('\t');
-        break;
-      case 'u': {
-        std::uint32_t cp;
-        if (!hex4(i, &cp))
-          return false;
-        i += 4;
-        std::uint32_t low;
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 6 <= s.size() && s[i] == '\\' && s[i + 1] == 'u' &&
-            hex4(i + 2, &low) && low >= 0xDC00 && low < 0xE000) {
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          i += 6;
-        }
-        AppendUtf8(out, cp);
-        break;
-      }
-      default:
-        return false;
-    }
-  }
-  return false;
-}
-
-// Reads a flat JSON object whose values are strings; false when `s` is not one.
-bool ParseFlatJson(const std::string& s, std::vector<std::pair<std::string, std::string>>* out) {
-  std::size_t i = 0;
-  auto skipWs = [&] {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\n' || s[i] == '\t' || s[i] == '\r'))
-      ++i;
-  };
-  skipWs();
-  if (i >= s.size() || s[i] != '{')
-    return false;
-  ++i;
-  skipWs();
-  if (i < s.size() && s[i] == '}')
-    return true;
-  while (true) {
-    std::string key, value;
-    skipWs();
-    if (!ReadJsonString(s, &i, &key))
-      return false;
-    skipWs();
-    if (i >= s.size() || s[i] != ':')
-      return false;
-    ++i;
-    skipWs();
-    if (!ReadJsonString(s, &i, &value))
-      return false;
-    out->emplace_back(std::move(key), std::move(value));
-    skipWs();
-    if (i < s.size() && s[i] == ',') {
-      ++i;
-      continue;
-    }
-    return i < s.size() && s[i] == '}';
-  }
-}
 
 const char* KindName(int kind) {
   switch (kind) {
@@ -204,13 +39,7 @@ void RecordBox(int kind, const std::string& text, const std::string& answer) {
   Device* dev = Device::Current();
   if (!dev)
     return;
-  std::string detail = "{\"kind\":";
-  AppendJsonString(&detail, KindName(kind));
-  detail += ",\"text\":";
-  AppendJsonString(&detail, text);
-  detail += ",\"answer\":";
-  AppendJsonString(&detail, answer);
-  detail += "}";
+  std::string detail = JsonText({{"kind", KindName(kind)}, {"text", text}, {"answer", answer}});
   try {
     dev->AddActivity("box", detail);
   } catch (const StoreError&) {
@@ -360,20 +189,23 @@ std::vector<BoxRecord> ListBoxes() {
   if (!dev)
     return out;
   for (const auto& a : dev->Activities("box")) {
-    std::vector<std::pair<std::string, std::string>> fields;
     BoxRecord r;
     r.time = a.time;
-    if (!ParseFlatJson(a.detail, &fields)) {
+    std::optional<Json> fields = ParseJson(a.detail);
+    bool flat = fields && fields->is_object() &&
+                std::all_of(fields->begin(), fields->end(),
+                            [](const Json& value) { return value.is_string(); });
+    if (!flat) {
       // A record written by hand (the console, an older build): keep it as plain text.
       r.text = a.detail;
-    }
-    for (auto& [key, value] : fields) {
-      if (key == "kind")
-        r.kind = std::move(value);
-      else if (key == "text")
-        r.text = std::move(value);
-      else if (key == "answer")
-        r.answer = std::move(value);
+    } else {
+      auto field = [&](const char* key) {
+        auto it = fields->find(key);
+        return it != fields->end() && it->is_string() ? it->get<std::string>() : std::string();
+      };
+      r.kind = field("kind");
+      r.text = field("text");
+      r.answer = field("answer");
     }
     out.push_back(std::move(r));
   }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/Device.h"
+#include "platform/Json.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 
@@ -14,31 +15,6 @@ namespace {
 
 constexpr const char* kThemeFolder = "\\Windows";
 constexpr const char* kThemeExtension = ".tsk";
-
-// A JSON string literal.
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          out += Format("\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
-}
 
 }  // namespace
 
@@ -50,8 +26,7 @@ BOOL ShellExecuteEx(SHELLEXECUTEINFO* info) {
   bool found =
       !info->lpFile.empty() && std::filesystem::is_regular_file(dev->HostPath(info->lpFile), ec);
   std::int64_t id = dev->AddActivity(
-      "open_file", "{\"file\":" + Json(info->lpFile) + ",\"verb\":" + Json(info->lpVerb) +
-                       ",\"found\":" + (found ? "true" : "false") + "}");
+      "open_file", JsonText({{"file", info->lpFile}, {"verb", info->lpVerb}, {"found", found}}));
   if (!found)
     return 0;
   dev->SetState(kLastOpenedFileState, info->lpFile);
@@ -73,7 +48,7 @@ HRESULT SetRingToneLine1(const std::string& path) {
   if (rc != ERROR_SUCCESS)
     return E_FAIL;
   dev->SetState(kRingToneState, path);
-  dev->AddActivity("ring_tone", "{\"line\":1,\"file\":" + Json(path) + "}");
+  dev->AddActivity("ring_tone", JsonText({{"line", 1}, {"file", path}}));
   return S_OK;
 }
 
@@ -97,8 +72,7 @@ bool SelectTodayTheme(const std::string& name) {
     return false;
   std::vector<std::string> themes = ListTodayThemes();
   bool found = std::find(themes.begin(), themes.end(), name) != themes.end();
-  dev->AddActivity("theme",
-                   "{\"name\":" + Json(name) + ",\"found\":" + (found ? "true" : "false") + "}");
+  dev->AddActivity("theme", JsonText({{"name", name}, {"found", found}}));
   if (!found)
     return false;
   std::string file = std::string(kThemeFolder) + "\\" + name + kThemeExtension;

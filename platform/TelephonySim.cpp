@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/Device.h"
+#include "platform/Json.h"
 #include "platform/PhoneHardware.h"
 #include "platform/Store.h"
 #include "platform/Telephony.h"
@@ -102,31 +103,22 @@ void Record(const std::string& detail) {
     dev->AddActivity("telephony", detail);
 }
 
-std::string JsonText(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\')
-      out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 std::string EquipmentDetail(DWORD state, LONG result) {
   std::string name = state == LINEEQUIPSTATE_FULL      ? "full"
                      : state == LINEEQUIPSTATE_MINIMUM ? "minimum"
                                                        : std::to_string(state);
-  return "{\"request\":\"equipment\",\"state\":\"" + name + "\",\"result\":\"" +
-         ResultText(result) + "\"}";
+  return JsonText({{"request", "equipment"}, {"state", name}, {"result", ResultText(result)}});
 }
 
 std::string RegisterDetail(LONG result) {
-  return "{\"request\":\"register\",\"result\":\"" + ResultText(result) + "\"}";
+  return JsonText({{"request", "register"}, {"result", ResultText(result)}});
 }
 
 std::string ForwardDetail(bool hasList, const std::string& number, LONG result) {
-  return std::string("{\"request\":\"forward\",\"list\":") + (hasList ? "true" : "false") +
-         ",\"number\":" + JsonText(number) + ",\"result\":\"" + ResultText(result) + "\"}";
+  return JsonText({{"request", "forward"},
+                   {"list", hasList},
+                   {"number", number},
+                   {"result", ResultText(result)}});
 }
 
 LONG Service::Execute(Request& request) {

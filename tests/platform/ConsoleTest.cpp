@@ -5,7 +5,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/Json.h"
+#include "platform/Messaging.h"
 #include "platform/Registry.h"
+#include "platform/Text.h"
 #include "support/TestDevice.h"
 
 using namespace platform;
@@ -80,6 +83,87 @@ TEST_F(ConsoleTest, FilesGoOntoThePhoneAndBackWithoutLeavingItsFileSystem) {
   EXPECT_EQ(dev.Console({"file", "rm", "\\My Documents\\agenda.txt"}), 0);
   EXPECT_EQ(dev.Console({"file", "rm", "\\My Documents\\agenda.txt"}), 2);
   EXPECT_EQ(dev.Console({"file", "put", host.string()}), 2) << "usage error";
+}
+
+TEST_F(ConsoleTest, FilesBehindLinksOutOfThePhoneAreRefused) {
+  namespace fs = std::filesystem;
+  fs::path outside = dev.folder() / "outside";
+  fs::path phone = dev.folder() / "fs";
+  fs::create_directories(outside);
+  fs::create_directories(phone / "My Documents");
+  std::ofstream(outside / "secret.txt") << "secret";
+  fs::create_directory_symlink(outside, phone / "out");
+  fs::create_symlink(outside / "secret.txt", phone / "secret.txt");
+  fs::create_symlink(outside / "none.txt", phone / "dangling.txt");
+  fs::create_directory_symlink(phone / "My Documents", phone / "docs");
+  fs::path host = dev.folder() / "host.txt";
+  std::ofstream(host) << "agenda";
+  fs::path back = dev.folder() / "back.txt";
+
+  const std::vector<std::vector<std::string>> refused = {
+      {"file", "get", "\\secret.txt", back.string()},
+      {"file", "get", "\\out\\secret.txt", back.string()},
+      {"file", "put", host.string(), "\\out\\new.txt"},
+      {"file", "put", host.string(), "\\out\\deeper\\new.txt"},
+      {"file", "put", host.string(), "\\secret.txt"},
+      {"file", "put", host.string(), "\\dangling.txt"},
+      {"file", "rm", "\\secret.txt"},
+      {"file", "rm", "\\out\\secret.txt"},
+  };
+  for (const auto& args : refused) {
+    std::string err;
+    EXPECT_EQ(dev.Console(args, nullptr, &err), 2) << args[1] << " " << args[2];
+    EXPECT_NE(err.find("out of the phone's file system"), std::string::npos) << err;
+  }
+  EXPECT_FALSE(fs::exists(back));
+  EXPECT_FALSE(fs::exists(outside / "new.txt"));
+  EXPECT_FALSE(fs::exists(outside / "deeper"));
+  EXPECT_FALSE(fs::exists(outside / "none.txt"));
+  EXPECT_TRUE(fs::is_symlink(phone / "secret.txt"));
+  std::stringstream secret;
+  secret << std::ifstream(outside / "secret.txt").rdbuf();
+  EXPECT_EQ(secret.str(), "secret");
+
+  // A link that stays on the phone is followed as before.
+  EXPECT_EQ(dev.Console({"file", "put", host.string(), "\\docs\\agenda.txt"}), 0);
+  EXPECT_TRUE(fs::exists(phone / "My Documents" / "agenda.txt"));
+}
+
+TEST_F(ConsoleTest, JsonReportsCarryAnyTextUnchanged) {
+  const std::string tricky = "say \"hi\" \\ back\nbell\x07 caf\xC3\xA9 \xE2\x82\xAC";
+  SMS_HANDLE sms;
+  ASSERT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &sms), S_OK);
+  SMS_ADDRESS to;
+  to.ptsAddress = tricky;
+  std::vector<BYTE> text;
+  for (char16_t unit : Utf8ToUtf16(tricky)) {
+    text.push_back(static_cast<BYTE>(unit & 0xFF));
+    text.push_back(static_cast<BYTE>(unit >> 8));
+  }
+  TEXT_PROVIDER_SPECIFIC_DATA data;
+  ASSERT_EQ(SmsSendMessage(sms, nullptr, &to, nullptr, text.data(), text.size(), &data,
+                           kTextProviderDataSize, 0, 0, nullptr),
+            S_OK);
+  SmsClose(sms);
+  dev.device().SetState("note", tricky);
+  // Bytes that are not UTF-8 cannot be carried; the report stays valid JSON all the same.
+  dev.device().SetState("raw",
+                        "a\xFF"
+                        "b");
+
+  std::string out, err;
+  ASSERT_EQ(dev.Console({"outbox", "--json"}, &out, &err), 0) << err;
+  auto outbox = ParseJson(out);
+  ASSERT_TRUE(outbox && outbox->size() == 1) << out;
+  EXPECT_EQ((*outbox)[0]["to"], tricky);
+  EXPECT_EQ((*outbox)[0]["text"], tricky);
+  ASSERT_EQ(dev.Console({"state", "--json"}, &out, &err), 0) << err;
+  auto state = ParseJson(out);
+  ASSERT_TRUE(state) << out;
+  EXPECT_EQ((*state)["hardware"]["note"], tricky);
+  EXPECT_EQ((*state)["hardware"]["raw"],
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST_F(ConsoleTest, InstallCreatesTheProgramAndKeepsUserSettings) {

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "console/Console.h"
+#include "platform/Json.h"
 #include "platform/Mosutil.h"
 
 namespace console {
@@ -21,14 +22,11 @@ int Run(const Args& all) {
     return Usage("boxes");
   auto boxes = platform::ListBoxes();
   if (json) {
-    std::cout << "[";
-    for (std::size_t i = 0; i < boxes.size(); ++i) {
-      std::cout << (i ? "," : "") << "{\"time\":" << JsonString(boxes[i].time)
-                << ",\"kind\":" << JsonString(boxes[i].kind)
-                << ",\"text\":" << JsonString(boxes[i].text)
-                << ",\"answer\":" << JsonString(boxes[i].answer) << "}";
+    platform::Json list = platform::Json::array();
+    for (const auto& b : boxes) {
+      list.push_back({{"time", b.time}, {"kind", b.kind}, {"text", b.text}, {"answer", b.answer}});
     }
-    std::cout << "]\n";
+    std::cout << platform::JsonText(list) << "\n";
     return 0;
   }
   for (const auto& b : boxes) {

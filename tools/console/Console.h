@@ -46,7 +46,4 @@ bool TakeFlag(Args& args, const std::string& flag);
 // Removes "--option VALUE" from args; nullopt when absent. Sets `missing` when the value is.
 std::optional<std::string> TakeOption(Args& args, const std::string& option, bool* missing);
 
-// JSON string literal of `text` (quotes included).
-std::string JsonString(const std::string& text);
-
 }  // namespace console

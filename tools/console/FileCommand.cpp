@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -25,6 +26,8 @@ int Copy(const fs::path& from, const fs::path& to) {
     return Fail("cannot create \"" + to.parent_path().string() + "\": " + ec.message());
   fs::path temporary = to;
   temporary += ".part";
+  // A leftover at the temporary's name (possibly a link) is replaced, never written through.
+  fs::remove(temporary, ec);
   fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, ec);
   if (!ec)
     fs::rename(temporary, to, ec);
@@ -37,15 +40,31 @@ int Copy(const fs::path& from, const fs::path& to) {
   return 0;
 }
 
+// The host path of a device path that stays on the phone's file system once links are followed;
+// nullopt (with the error printed) for one that leaves it.
+std::optional<fs::path> OnPhone(const platform::Device& dev, const std::string& devicePath) {
+  auto host = dev.ConfinedHostPath(devicePath);
+  if (!host)
+    Fail("\"" + devicePath + "\" leads out of the phone's file system");
+  return host;
+}
+
 int Run(const Args& args) {
   platform::Device* dev = platform::Device::Current();
-  if (args.size() == 3 && args[0] == "put")
-    return Copy(args[1], dev->HostPath(args[2]));
-  if (args.size() == 3 && args[0] == "get")
-    return Copy(dev->HostPath(args[1]), args[2]);
+  if (args.size() == 3 && args[0] == "put") {
+    auto to = OnPhone(*dev, args[2]);
+    return to ? Copy(args[1], *to) : 2;
+  }
+  if (args.size() == 3 && args[0] == "get") {
+    auto from = OnPhone(*dev, args[1]);
+    return from ? Copy(*from, args[2]) : 2;
+  }
   if (args.size() == 2 && args[0] == "rm") {
     std::error_code ec;
-    fs::path target = dev->HostPath(args[1]);
+    auto confined = OnPhone(*dev, args[1]);
+    if (!confined)
+      return 2;
+    const fs::path& target = *confined;
     if (target == dev->FsRoot() || !fs::is_regular_file(target, ec))
       return Fail("no such file \"" + args[1] + "\"");
     if (!fs::remove(target, ec))
@@ -53,7 +72,10 @@ int Run(const Args& args) {
     return 0;
   }
   if ((args.size() == 1 || args.size() == 2) && args[0] == "ls") {
-    fs::path folder = dev->HostPath(args.size() == 2 ? args[1] : "\\");
+    auto confined = OnPhone(*dev, args.size() == 2 ? args[1] : "\\");
+    if (!confined)
+      return 2;
+    const fs::path& folder = *confined;
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
       return Fail("no such folder \"" + (args.size() == 2 ? args[1] : std::string("\\")) + "\"");

@@ -1,5 +1,4 @@
 // telvane-device: the console of the simulated phone, for people and for tests.
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 
@@ -74,38 +73,6 @@ std::optional<std::string> TakeOption(Args& args, const std::string& option, boo
     }
   }
   return std::nullopt;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 namespace {

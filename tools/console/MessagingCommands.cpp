@@ -1,7 +1,9 @@
 // accounts and outbox: the phone's mail accounts and what the program sent.
 #include <iostream>
+#include <optional>
 
 #include "console/Console.h"
+#include "platform/Json.h"
 #include "platform/Messaging.h"
 
 namespace console {
@@ -32,10 +34,13 @@ int RunOutbox(const Args& all) {
     return Usage("outbox");
   auto items = ListOutbox();
   if (json) {
-    std::cout << "[";
-    for (std::size_t i = 0; i < items.size(); ++i)
-      std::cout << (i ? "," : "") << items[i].json;
-    std::cout << "]\n";
+    Json list = Json::array();
+    for (const auto& item : items) {
+      // A record that is not JSON (written by hand or by an older build) is shown as text.
+      std::optional<Json> record = ParseJson(item.json);
+      list.push_back(record ? *record : Json(item.json));
+    }
+    std::cout << JsonText(list) << "\n";
     return 0;
   }
   for (const auto& item : items)

@@ -1,10 +1,10 @@
 // state: everything the phone knows, for people or (with --json) for scripts.
 #include <iostream>
-#include <sstream>
 
 #include "console/Console.h"
 #include "platform/Device.h"
 #include "platform/Endpoint.h"
+#include "platform/Json.h"
 #include "platform/NotificationRunner.h"
 #include "platform/Notify.h"
 #include "platform/Time.h"
@@ -55,34 +55,33 @@ int Run(const Args& args) {
   std::int64_t offset = Clock::OffsetMs();
 
   if (json) {
-    std::ostringstream o;
-    o << "{\"device\":" << JsonString(dev.Folder().string()) << ",\"time\":" << JsonString(now)
-      << ",\"clock_offset_ms\":" << offset << ",\"runner\":" << (serving ? "true" : "false")
-      << ",\"processes\":[";
-    for (std::size_t i = 0; i < processes.size(); ++i) {
-      o << (i ? "," : "") << "{\"pid\":" << processes[i].pid
-        << ",\"role\":" << JsonString(processes[i].role) << "}";
-    }
-    o << "],\"windows\":[";
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-      o << (i ? "," : "") << "{\"hwnd\":" << windows[i].hwnd
-        << ",\"class\":" << JsonString(windows[i].cls) << ",\"pid\":" << windows[i].pid << "}";
-    }
-    o << "],\"notifications\":[";
-    for (std::size_t i = 0; i < handles.size(); ++i) {
+    Json report = {{"device", dev.Folder().string()},
+                   {"time", now},
+                   {"clock_offset_ms", offset},
+                   {"runner", serving}};
+    Json processList = Json::array();
+    for (const auto& p : processes)
+      processList.push_back({{"pid", p.pid}, {"role", p.role}});
+    report["processes"] = std::move(processList);
+    Json windowList = Json::array();
+    for (const auto& w : windows)
+      windowList.push_back({{"hwnd", w.hwnd}, {"class", w.cls}, {"pid", w.pid}});
+    report["windows"] = std::move(windowList);
+    Json notificationList = Json::array();
+    for (HNOTIFY handle : handles) {
       CE_NOTIFICATION_TRIGGER t;
-      CeGetUserNotification(handles[i], &t);
-      o << (i ? "," : "") << "{\"handle\":" << handles[i]
-        << ",\"due\":" << JsonString(FormatSystemTime(t.stStartTime))
-        << ",\"app\":" << JsonString(t.lpszApplication)
-        << ",\"args\":" << JsonString(t.lpszArguments) << "}";
+      CeGetUserNotification(handle, &t);
+      notificationList.push_back({{"handle", handle},
+                                  {"due", FormatSystemTime(t.stStartTime)},
+                                  {"app", t.lpszApplication},
+                                  {"args", t.lpszArguments}});
     }
-    o << "],\"hardware\":{";
-    for (std::size_t i = 0; i < hardware.size(); ++i) {
-      o << (i ? "," : "") << JsonString(hardware[i].first) << ":" << JsonString(hardware[i].second);
-    }
-    o << "}}";
-    std::cout << o.str() << "\n";
+    report["notifications"] = std::move(notificationList);
+    Json hardwareState = Json::object();
+    for (const auto& [name, value] : hardware)
+      hardwareState[name] = value;
+    report["hardware"] = std::move(hardwareState);
+    std::cout << JsonText(report) << "\n";
     return 0;
   }
   std::cout << "device:        " << dev.Folder().string() << "\n"
