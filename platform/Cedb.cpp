@@ -959,7 +959,9 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
 
   const std::string table = Quote(schema.name);
   CEOID result = 0;
-  LONG status = Atomically(vol, [&]() -> LONG {
+  // Each write is one statement, atomic by itself (an insert that counts on an auto number
+  // undoes itself when the count fails), so no savepoint is needed around it.
+  auto write = [&]() -> LONG {
     int rc;
     if (oid == 0) {
       if (key && (schema.sort.dwFlags & CEDB_SORT_NONNULL) && !keyGiven &&
@@ -972,36 +974,9 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
         if (TypeFromPropId(desc.propid) == CEVT_AUTO_I4)
           autos.push_back(&desc);
       }
-      std::int64_t number = 0;
-      if (!autos.empty()) {
-        // Read and count on in two plain statements (a RETURNING clause would build a
-        // temporary table for every insert); the savepoint keeps them together.
-        sqlite3_stmt* st =
-            vol.Prepare("SELECT next_auto FROM _cedb_databases WHERE oid = ?", &rc);
-        if (!st)
-          return MapSqlite(rc);
-        {
-          StmtUse use(st);
-          sqlite3_bind_int64(st, 1, schema.dbOid);
-          rc = sqlite3_step(st);
-          if (rc == SQLITE_DONE)
-            return ERROR_INVALID_HANDLE;
-          if (rc != SQLITE_ROW)
-            return MapSqlite(rc);
-          number = sqlite3_column_int64(st, 0);
-        }
-        st = vol.Prepare("UPDATE _cedb_databases SET next_auto = ? WHERE oid = ?", &rc);
-        if (!st)
-          return MapSqlite(rc);
-        StmtUse use(st);
-        sqlite3_bind_int64(st, 1, number + 1);
-        sqlite3_bind_int64(st, 2, schema.dbOid);
-        rc = sqlite3_step(st);
-        if (rc != SQLITE_DONE)
-          return MapSqlite(rc);
-      }
       // The statement text of the last list of properties written through this handle is kept,
-      // since a table writes the same list again and again.
+      // since a table writes the same list again and again. Auto-numbered properties take the
+      // database's next number within the insert itself.
       std::vector<CEPROPID> ids;
       ids.reserve(props.size());
       for (const auto& p : props)
@@ -1014,7 +989,8 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
         }
         for (const auto* desc : autos) {
           names += (names.empty() ? "" : ", ") + Quote(desc->name);
-          marks += marks.empty() ? "?" : ", ?";
+          marks += std::string(marks.empty() ? "" : ", ") + "(SELECT next_auto FROM " +
+                   "_cedb_databases WHERE oid = " + std::to_string(schema.dbOid) + ")";
         }
         odb->insertSql = names.empty()
                              ? "INSERT INTO " + table + " DEFAULT VALUES"
@@ -1024,16 +1000,43 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
       sqlite3_stmt* st = vol.Prepare(odb->insertSql, &rc);
       if (!st)
         return MapSqlite(rc);
-      StmtUse use(st);
-      int index = 1;
-      for (const auto& p : props)
-        BindValue(st, index++, p);
-      for (std::size_t i = 0; i < autos.size(); ++i)
-        sqlite3_bind_int64(st, index++, number);
-      rc = sqlite3_step(st);
-      if (rc != SQLITE_DONE)
-        return MapSqlite(rc);
+      {
+        StmtUse use(st);
+        int index = 1;
+        for (const auto& p : props)
+          BindValue(st, index++, p);
+        rc = sqlite3_step(st);
+        if (rc != SQLITE_DONE)
+          return MapSqlite(rc);
+      }
       result = static_cast<CEOID>(sqlite3_last_insert_rowid(vol.db));
+      if (!autos.empty()) {
+        // The number is taken only once the record is in; should counting on fail, the record
+        // goes again, so that a number is never given twice.
+        sqlite3_stmt* up = vol.Prepare(
+            "UPDATE _cedb_databases SET next_auto = next_auto + 1 WHERE oid = ?", &rc);
+        LONG counted = ERROR_SUCCESS;
+        if (!up) {
+          counted = MapSqlite(rc);
+        } else {
+          StmtUse use(up);
+          sqlite3_bind_int64(up, 1, schema.dbOid);
+          rc = sqlite3_step(up);
+          if (rc != SQLITE_DONE)
+            counted = MapSqlite(rc);
+          else if (sqlite3_changes(vol.db) == 0)
+            counted = ERROR_INVALID_HANDLE;  // the database is gone
+        }
+        if (counted != ERROR_SUCCESS) {
+          sqlite3_stmt* del = vol.Prepare("DELETE FROM " + table + " WHERE _oid = ?", &rc);
+          if (del) {
+            StmtUse use(del);
+            sqlite3_bind_int64(del, 1, result);
+            sqlite3_step(del);
+          }
+          return counted;
+        }
+      }
       return ERROR_SUCCESS;
     }
 
@@ -1070,7 +1073,8 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
       return ERROR_NOT_FOUND;
     result = oid;
     return ERROR_SUCCESS;
-  });
+  };
+  LONG status = write();
   if (status != ERROR_SUCCESS)
     return status;
   odb->position = result;
