@@ -848,8 +848,8 @@ LONG CeReadRecordsFrom(CEDBHANDLE handle, DWORD maxCount, std::vector<CERECORD>*
   // Where the position stands in the order: its key.
   CEPROPVAL positionKey;
   {
-    std::string sql = "SELECT " + (key ? Quote(ColumnName(*key)) : std::string("_oid")) +
-                      " FROM " + table + " WHERE _oid = ?";
+    std::string sql = "SELECT " + (key ? Quote(ColumnName(*key)) : std::string("_oid")) + " FROM " +
+                      table + " WHERE _oid = ?";
     sqlite3_stmt* st = vol.Prepare(sql, &rc);
     if (!st)
       return MapSqlite(rc);
@@ -1013,8 +1013,8 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
       if (!autos.empty()) {
         // The number is taken only once the record is in; should counting on fail, the record
         // goes again, so that a number is never given twice.
-        sqlite3_stmt* up = vol.Prepare(
-            "UPDATE _cedb_databases SET next_auto = next_auto + 1 WHERE oid = ?", &rc);
+        sqlite3_stmt* up =
+            vol.Prepare("UPDATE _cedb_databases SET next_auto = next_auto + 1 WHERE oid = ?", &rc);
         LONG counted = ERROR_SUCCESS;
         if (!up) {
           counted = MapSqlite(rc);
