@@ -264,9 +264,10 @@ class CFileReader {
   // Line number (from 1) of a byte offset of the file; 0 when the offset is unknown. The
   // elements are visited in file order, so the count goes on from the last offset asked for.
   int LineAt(std::ptrdiff_t offset) {
-    if (offset < 0 || static_cast<std::size_t>(offset) > m_Text.size())
+    if (offset < 0)
       return 0;
-    auto at = static_cast<std::size_t>(offset);
+    // The parser may place an error just past the end of a text cut short.
+    std::size_t at = std::min(static_cast<std::size_t>(offset), m_Text.size());
     if (at < m_LineOffset) {
       m_LineOffset = 0;
       m_Line = 1;
