@@ -123,25 +123,6 @@ CDataCommands::~CDataCommands() {
     QApplication::restoreOverrideCursor();
 }
 
-bool CDataCommands::CheckTables(CDB& db) {
-  CTableBase* tables[] = {db.GetTablePlaces(), db.GetTableLAC(), db.GetTableCell(),
-                          db.GetTablePeriods(), db.GetTableActions()};
-  bool sound = true;
-  try {
-    for (CTableBase* table : tables) {
-      int count = 0;
-      bool ok = table->CheckIntegrity(&count);
-      Trace(TRACE_INFO, "CDataCommands::CheckIntegrity(%s) %d records, %s",
-            table->GetName().c_str(), count, ok ? "sound" : "orphans");
-      sound = sound && ok;
-    }
-  } catch (const CExceptionDB& e) {
-    Trace(TRACE_ERROR, "CDataCommands::CheckIntegrity %s", e.GetMessage().c_str());
-    sound = false;
-  }
-  return sound;
-}
-
 void CDataCommands::CheckIntegrity() {
   Trace(TRACE_TRACE, "CDataCommands::CheckIntegrity");
   if (checking_) {
@@ -157,7 +138,7 @@ void CDataCommands::CheckIntegrity() {
   CDB* db = db_;
   CWindowMain* window = window_;
   checker_ = std::thread([this, db, window] {
-    bool sound = CheckTables(*db);
+    bool sound = db->CheckIntegrity();
     QMetaObject::invokeMethod(
         window, [this, sound] { CheckDone(sound); }, Qt::QueuedConnection);
   });

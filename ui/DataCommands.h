@@ -46,10 +46,6 @@ class CDataCommands {
   CDataCommands(const CDataCommands&) = delete;
   CDataCommands& operator=(const CDataCommands&) = delete;
 
-  // Checks every table: true when every record's parent exists. Takes time linear in the data;
-  // any thread (it holds the database's lock table by table).
-  static bool CheckTables(CDB& db);
-
   void Backup();
   void Restore();
   // Starts the check on its own thread and shows a busy cursor; when it ends, "DB NOT ERRORS"
