@@ -367,9 +367,9 @@ std::string FromPosition(const OpenDatabase& odb, bool keyIsNull) {
                       : column + " < ?1 OR (" + column + " = ?1 AND _oid >= ?2) OR " + column +
                             " IS NULL";
   } else {
-    // A row value walks the key's index from the position on.
+    // The key's range lets the index be entered at the position; the row value settles ties.
     where = keyIsNull ? "(" + column + " IS NULL AND _oid >= ?2) OR " + column + " IS NOT NULL"
-                      : "(" + column + ", _oid) >= (?1, ?2)";
+                      : column + " >= ?1 AND (" + column + ", _oid) >= (?1, ?2)";
   }
   return " WHERE " + where + OrderBy(odb);
 }
