@@ -111,6 +111,28 @@ void CDB::DeleteAllTables() {
   transaction.Commit();
 }
 
+bool CDB::CheckIntegrity() {
+  std::vector<CTableBase*> tables;
+  {
+    std::lock_guard lock(m_Lock);
+    tables = m_Tables;
+  }
+  bool sound = true;
+  try {
+    for (CTableBase* table : tables) {
+      int count = 0;
+      bool ok = table->CheckIntegrity(&count);
+      Trace(TRACE_INFO, "CDB::CheckIntegrity(%s) %d records, %s", table->GetName().c_str(), count,
+            ok ? "sound" : "orphans");
+      sound = sound && ok;
+    }
+  } catch (const CExceptionDB& e) {
+    Trace(TRACE_ERROR, "CDB::CheckIntegrity %s", e.GetMessage().c_str());
+    sound = false;
+  }
+  return sound;
+}
+
 void CDB::DeletePlace(CStrPlace& place) {
   std::lock_guard lock(m_Lock);
   Transaction transaction(*this);

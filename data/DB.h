@@ -67,6 +67,12 @@ class CDB {
   // Every table deletes all its records, all or nothing.
   virtual void DeleteAllTables();
 
+  // Whether every record's parent exists (a location's or a time frame's place, an action's
+  // time frame), table by table in registration order. Takes time linear in the data and holds
+  // the Lock one table at a time, so other threads' calls get their turn in between. A database
+  // failure counts as unsound (and is traced).
+  bool CheckIntegrity();
+
   // Deletes a place with everything that refers to it: its time frames with their actions, its
   // cells and its location areas, then the place itself. All or nothing.
   void DeletePlace(CStrPlace& place);

@@ -45,15 +45,14 @@ std::vector<CEPROPVAL> ActionProps(const CStrAction& action, bool update) {
 }  // namespace
 
 void CTableActions::GetAllForPeriod(std::vector<CStrAction>* list, std::int32_t periodId) {
-  *list = Records([periodId](const CStrAction& a) { return a.GetIdPeriod() == periodId; });
+  *list = ChildRecords(periodId);
 }
 
 std::optional<CStrAction> CTableActions::FindOrCreate(std::int32_t periodId, std::int32_t mgrId,
                                                       bool create, std::int32_t type) {
   auto db = LockDb();
-  std::vector<CStrAction> found = Records([&](const CStrAction& a) {
-    return a.GetIdPeriod() == periodId && a.GetMgrId() == mgrId && a.GetType() == type;
-  });
+  std::vector<CStrAction> found = ChildRecords(
+      periodId, [&](const CStrAction& a) { return a.GetMgrId() == mgrId && a.GetType() == type; });
   if (!found.empty())
     return found.front();
   if (!create)
@@ -80,13 +79,9 @@ bool CTableActions::CheckIntegrity(int* count) {
   auto db = LockDb();
   std::vector<CStrAction> actions = Records([](const CStrAction&) { return true; });
   *count = static_cast<int>(actions.size());
-  for (const CStrAction& action : actions) {
-    CStrPeriod parent;
-    parent.SetId(action.GetIdPeriod());
-    if (m_Db->GetTablePeriods()->SeekRecord(parent) == 0)
-      return false;
-  }
-  return true;
+  CTablePeriods* periods = m_Db->GetTablePeriods();
+  return std::all_of(actions.begin(), actions.end(),
+                     [periods](const CStrAction& a) { return periods->HasKey(a.GetIdPeriod()); });
 }
 
 std::vector<CEPROPSPEC> CTableActions::GetProperties() const {

@@ -48,4 +48,5 @@ class CTableActions : public CTableCache<CStrAction> {
   std::vector<platform::CEPROPVAL> PropsForUpdate(const CStrBase& record) const override;
   void FillRecord(const std::vector<platform::CEPROPVAL>& props, CStrBase& record) const override;
   void ThrowUpdateError(platform::LONG code) override;
+  std::int32_t ParentOf(const CStrAction& action) const override { return action.GetIdPeriod(); }
 };

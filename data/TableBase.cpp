@@ -250,35 +250,33 @@ CEOID CTableBase::SeekRecord(CStrBase& record) {
 
 int CTableBase::Count() {
   auto db = LockDb();
-  LONG rc = CeSeekDatabase(m_Handle, CEDB_SEEK_BEGINNING, 0, nullptr, nullptr);
-  if (rc == ERROR_SEEK)
-    return 0;
+  DWORD count = 0;
+  LONG rc = CeGetRecordCount(m_Handle, &count);
   if (rc != ERROR_SUCCESS)
     ThrowSeekError(rc);
-  DWORD offset = 1;
-  while (CeSeekDatabase(m_Handle, CEDB_SEEK_BEGINNING, offset, nullptr, nullptr) == ERROR_SUCCESS) {
-    ++offset;
-  }
-  return static_cast<int>(offset);
+  return static_cast<int>(count);
 }
 
 void CTableBase::ReadAll(const std::function<void(const std::vector<CEPROPVAL>&, CEOID)>& each) {
   auto db = LockDb();
-  for (DWORD offset = 0;; ++offset) {
-    CEOID oid = 0;
-    LONG rc = CeSeekDatabase(m_Handle, CEDB_SEEK_BEGINNING, offset, nullptr, &oid);
-    if (rc == ERROR_SEEK)
+  LONG rc = CeSeekDatabase(m_Handle, CEDB_SEEK_BEGINNING, 0, nullptr, nullptr);
+  if (rc == ERROR_SEEK)
+    return;  // an empty table
+  if (rc != ERROR_SUCCESS)
+    ThrowSeekError(rc);
+  // Batches that continue from the last record read: each record is visited once.
+  std::vector<CERECORD> batch;
+  for (;;) {
+    rc = CeReadRecordsFrom(m_Handle, kReadBatch, &batch);
+    if (rc == ERROR_NO_MORE_ITEMS)
       break;
-    // Anything but the end of the table must not pass for it.
-    if (rc != ERROR_SUCCESS)
-      ThrowSeekError(rc);
-    std::vector<CEPROPVAL> props;
-    rc = CeReadRecordProps(m_Handle, nullptr, &props, &oid);
     if (rc != ERROR_SUCCESS) {
+      // The rest of the table cannot be reached from here.
       OnBulkReadError(rc);
-      continue;
+      break;
     }
-    each(props, oid);
+    for (const CERECORD& record : batch)
+      each(record.props, record.oid);
   }
 }
 
@@ -359,21 +357,20 @@ void CTableBase::DeleteAll() {
 void CTableBase::Dump() {
   auto db = LockDb();
   Trace(TRACE_DEBUG, "INIT Dumping table %s", m_Name.c_str());
-  for (DWORD offset = 0;
-       CeSeekDatabase(m_Handle, CEDB_SEEK_BEGINNING, offset, nullptr, nullptr) == ERROR_SUCCESS;
-       ++offset) {
-    std::vector<CEPROPVAL> props;
-    CEOID oid = 0;
-    if (CeReadRecordProps(m_Handle, nullptr, &props, &oid) != ERROR_SUCCESS)
-      continue;
-    std::unique_ptr<CStrBase> record = NewRecord();
-    if (!record) {
-      Trace(TRACE_DEBUG, "Registro no alocado");
-      continue;
-    }
-    FillRecord(props, *record);
-    record->SetOid(oid);
-    Trace(TRACE_DEBUG, "%s", record->ToString().c_str());
+  try {
+    ReadAll([this](const std::vector<CEPROPVAL>& props, CEOID oid) {
+      std::unique_ptr<CStrBase> record = NewRecord();
+      if (!record) {
+        Trace(TRACE_DEBUG, "Registro no alocado");
+        return;
+      }
+      FillRecord(props, *record);
+      record->SetOid(oid);
+      Trace(TRACE_DEBUG, "%s", record->ToString().c_str());
+    });
+  } catch (const CExceptionDB& e) {
+    // A diagnostic walk reports what it could read.
+    Trace(TRACE_ERROR, "CTableBase::Dump(%s) %s", m_Name.c_str(), e.GetMessage().c_str());
   }
   Trace(TRACE_DEBUG, "End Dumping table %s", m_Name.c_str());
 }

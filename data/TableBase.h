@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "data/StrBase.h"
@@ -33,6 +34,8 @@ class CTableBase {
       platform::CEDB_SORT_UNIQUE | platform::CEDB_SORT_NONNULL;  // 0x1200
   // Database type of the tables that have one.
   static constexpr platform::DWORD kDbType = 1911;
+  // Records read per call of a whole-table walk.
+  static constexpr platform::DWORD kReadBatch = 512;
 
   // Registers the table with `db`.
   CTableBase(CDB* db, std::string name);
@@ -142,7 +145,10 @@ class CTableBase {
   mutable std::recursive_mutex m_Lock;  // guards the cache
 };
 
-// The cache of a table whose records are of type R, kept in the table's order.
+// The cache of a table whose records are of type R, kept in the table's order, with two indexes
+// built from it when first needed: by key, and by parent (the record a child record refers to:
+// a period's place, an action's period, a location's place). Lookups through them take time
+// independent of the table's size, so a walk over all parents with their children is linear.
 template <class R, class Base = CTableBase>
 class CTableCache : public Base {
  public:
@@ -154,8 +160,11 @@ class CTableCache : public Base {
       return;
     // Read without the cache's Lock: it is never held while waiting for anything else.
     std::vector<R> records;
+    // Every record starts as a copy of one fresh record (constructing some records reads the
+    // clock); properties a record lacks keep the fresh values.
+    const R fresh;
     this->ReadAll([&](const std::vector<platform::CEPROPVAL>& props, platform::CEOID oid) {
-      R record;
+      R record = fresh;
       this->FillRecord(props, record);
       record.SetOid(oid);
       records.push_back(record);
@@ -163,12 +172,14 @@ class CTableCache : public Base {
     SortCache(records);
     std::lock_guard lock(this->m_Lock);
     m_Cache = std::move(records);
+    m_IndexesBuilt = false;
     this->m_CacheLoaded = true;
   }
 
   void ClearCache() override {
     std::lock_guard lock(this->m_Lock);
     m_Cache.clear();
+    m_IndexesBuilt = false;
     this->m_CacheLoaded = false;
   }
 
@@ -176,13 +187,21 @@ class CTableCache : public Base {
     auto db = this->LockDb();
     LoadCache();
     std::lock_guard lock(this->m_Lock);
-    for (const R& cached : m_Cache) {
-      if (cached.GetId() == record.GetId()) {
-        CopyInto(cached, record);
-        return true;
-      }
-    }
-    return false;
+    BuildIndexes();
+    auto it = m_ById.find(record.GetId());
+    if (it == m_ById.end())
+      return false;
+    CopyInto(m_Cache[it->second], record);
+    return true;
+  }
+
+  // Whether a record with that key exists (the cache is loaded first).
+  bool HasKey(std::int32_t id) {
+    auto db = this->LockDb();
+    LoadCache();
+    std::lock_guard lock(this->m_Lock);
+    BuildIndexes();
+    return m_ById.count(id) != 0;
   }
 
   // Every record, in the table's order.
@@ -195,10 +214,16 @@ class CTableCache : public Base {
   virtual void SortCache(std::vector<R>& cache) { (void)cache; }
   // Copies a cached record into the caller's record.
   virtual void CopyInto(const R& cached, CStrBase& record) { dynamic_cast<R&>(record) = cached; }
+  // The key of the record a record refers to; tables without parents keep the default.
+  virtual std::int32_t ParentOf(const R& record) const {
+    (void)record;
+    return 0;
+  }
 
   void RemoveFromCache(const CStrBase& record) override {
     std::lock_guard lock(this->m_Lock);
     std::erase_if(m_Cache, [&](const R& r) { return r.GetOid() == record.GetOid(); });
+    m_IndexesBuilt = false;
   }
 
   // The cached records that `match` accepts, in cache order (the cache is loaded first).
@@ -215,5 +240,52 @@ class CTableCache : public Base {
     return out;
   }
 
+  // The cached records whose parent is `parentId` that `match` accepts, in cache order.
+  template <class Match>
+  std::vector<R> ChildRecords(std::int32_t parentId, Match match) {
+    auto db = this->LockDb();
+    LoadCache();
+    std::lock_guard lock(this->m_Lock);
+    BuildIndexes();
+    std::vector<R> out;
+    auto it = m_ByParent.find(parentId);
+    if (it == m_ByParent.end())
+      return out;
+    for (std::size_t index : it->second) {
+      if (match(m_Cache[index]))
+        out.push_back(m_Cache[index]);
+    }
+    return out;
+  }
+  std::vector<R> ChildRecords(std::int32_t parentId) {
+    return ChildRecords(parentId, [](const R&) { return true; });
+  }
+
+  // After the cache's order changed in place.
+  void IndexesChanged() {
+    std::lock_guard lock(this->m_Lock);
+    m_IndexesBuilt = false;
+  }
+
   std::vector<R> m_Cache;  // guarded by m_Lock
+
+ private:
+  // Caller holds m_Lock.
+  void BuildIndexes() {
+    if (m_IndexesBuilt)
+      return;
+    m_ById.clear();
+    m_ByParent.clear();
+    m_ById.reserve(m_Cache.size());
+    for (std::size_t i = 0; i < m_Cache.size(); ++i) {
+      m_ById.emplace(m_Cache[i].GetId(), i);  // the first record of a key, as a scan finds it
+      m_ByParent[ParentOf(m_Cache[i])].push_back(i);
+    }
+    m_IndexesBuilt = true;
+  }
+
+  // Positions in m_Cache, valid while m_IndexesBuilt; guarded by m_Lock.
+  bool m_IndexesBuilt = false;
+  std::unordered_map<std::int32_t, std::size_t> m_ById;
+  std::unordered_map<std::int32_t, std::vector<std::size_t>> m_ByParent;
 };

@@ -12,13 +12,9 @@ bool CTableLocationOf<R>::CheckIntegrity(int* count) {
   auto db = this->LockDb();
   std::vector<R> locations = this->Records([](const R&) { return true; });
   *count = static_cast<int>(locations.size());
-  for (const R& location : locations) {
-    CStrPlace parent;
-    parent.SetId(location.GetPlaceId());
-    if (this->m_Db->GetTablePlaces()->SeekRecord(parent) == 0)
-      return false;
-  }
-  return true;
+  CTablePlaces* places = this->m_Db->GetTablePlaces();
+  return std::all_of(locations.begin(), locations.end(),
+                     [places](const R& r) { return places->HasKey(r.GetPlaceId()); });
 }
 
 template <class R>

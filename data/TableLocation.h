@@ -35,12 +35,13 @@ class CTableLocationOf : public CTableCache<R, CTableLocation> {
 
   // The place's locations, in code order.
   void GetAllForPlace(std::vector<R>* list, std::int32_t placeId) {
-    *list = this->Records([placeId](const R& r) { return r.GetPlaceId() == placeId; });
+    *list = this->ChildRecords(placeId);
   }
   void DeleteForPlace(const CStrPlace& place) override;
   void Sort() override {
     std::lock_guard lock(this->m_Lock);
     SortCache(this->m_Cache);
+    this->IndexesChanged();
   }
 
  protected:
@@ -53,6 +54,7 @@ class CTableLocationOf : public CTableCache<R, CTableLocation> {
   void SortCache(std::vector<R>& cache) override { std::stable_sort(cache.begin(), cache.end()); }
   // A location record of either kind can be filled.
   void CopyInto(const R& cached, CStrBase& record) override;
+  std::int32_t ParentOf(const R& record) const override { return record.GetPlaceId(); }
 };
 
 extern template class CTableLocationOf<CStrCell>;

@@ -24,13 +24,12 @@ void CTablePeriods::GetAllRecords(std::vector<CStrPeriod>* list) {
 
 void CTablePeriods::GetAllRecordsForPlace(std::vector<CStrPeriod>* list, std::int32_t placeId) {
   ++CounterGetAllRecordsForPlace;
-  *list = Records([placeId](const CStrPeriod& p) { return p.GetIdPlace() == placeId; });
+  *list = ChildRecords(placeId);
 }
 
 int CTablePeriods::GetNumRecordsForPlace(std::int32_t placeId) {
   ++CounterGetNumRecordsForPlace;
-  return static_cast<int>(
-      Records([placeId](const CStrPeriod& p) { return p.GetIdPlace() == placeId; }).size());
+  return static_cast<int>(ChildRecords(placeId).size());
 }
 
 CStrPeriod CTablePeriods::CreateDefaultPeriod(std::int32_t placeId) {
@@ -60,13 +59,9 @@ bool CTablePeriods::CheckIntegrity(int* count) {
   auto db = LockDb();
   std::vector<CStrPeriod> periods = Records([](const CStrPeriod&) { return true; });
   *count = static_cast<int>(periods.size());
-  for (const CStrPeriod& period : periods) {
-    CStrPlace parent;
-    parent.SetId(period.GetIdPlace());
-    if (m_Db->GetTablePlaces()->SeekRecord(parent) == 0)
-      return false;
-  }
-  return true;
+  CTablePlaces* places = m_Db->GetTablePlaces();
+  return std::all_of(periods.begin(), periods.end(),
+                     [places](const CStrPeriod& p) { return places->HasKey(p.GetIdPlace()); });
 }
 
 std::vector<CEPROPSPEC> CTablePeriods::GetProperties() const {

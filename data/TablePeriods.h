@@ -53,4 +53,5 @@ class CTablePeriods : public CTableCache<CStrPeriod> {
   void ThrowUpdateError(platform::LONG code) override;
   // By start time.
   void SortCache(std::vector<CStrPeriod>& cache) override;
+  std::int32_t ParentOf(const CStrPeriod& period) const override { return period.GetIdPlace(); }
 };

@@ -178,6 +178,10 @@ struct OpenDatabase {
   Schema schema;
   bool sorted = false;  // in the sort order, else in creation order
   CEOID position = 0;   // 0 = no position
+  // The insert statement of the properties last written as a new record; guarded by the
+  // volume's mutex.
+  std::vector<CEPROPID> insertIds;
+  std::string insertSql;
 };
 
 struct Registry {
@@ -316,22 +320,58 @@ class VolumeCall {
   bool mounted_;
 };
 
+// Runs a statement without parameters through the volume's prepared statements, so that a
+// statement run for every write is parsed once.
+int Run(Volume& vol, const char* sql) {
+  int rc;
+  sqlite3_stmt* st = vol.Prepare(sql, &rc);
+  if (!st)
+    return rc;
+  StmtUse use(st);
+  rc = sqlite3_step(st);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
 // Runs `body` inside a savepoint, so that a write of several statements is all or nothing.
 template <typename Body>
 LONG Atomically(Volume& vol, Body body) {
-  int rc = vol.Exec("SAVEPOINT cedb_write");
+  int rc = Run(vol, "SAVEPOINT cedb_write");
   if (rc != SQLITE_OK)
     return MapSqlite(rc);
   LONG result = body();
   if (result == ERROR_SUCCESS) {
-    rc = vol.Exec("RELEASE cedb_write");
+    rc = Run(vol, "RELEASE cedb_write");
     if (rc == SQLITE_OK)
       return ERROR_SUCCESS;
     result = MapSqlite(rc);
   }
-  vol.Exec("ROLLBACK TO cedb_write");
-  vol.Exec("RELEASE cedb_write");
+  Run(vol, "ROLLBACK TO cedb_write");
+  Run(vol, "RELEASE cedb_write");
   return result;
+}
+
+// The condition and order that select the records from a position on, in the handle's order:
+// those whose (sort key, oid) is not before the position's. Parameters: the position's key
+// (unless it is null) and then its oid.
+std::string FromPosition(const OpenDatabase& odb, bool keyIsNull) {
+  if (!odb.sorted)
+    return " WHERE _oid >= ?2 ORDER BY _oid";
+  const CEPROPSPEC* key = odb.schema.Find(odb.schema.sort.propid);
+  std::string column = Quote(ColumnName(*key));
+  if (odb.schema.sort.dwFlags & CEDB_SORT_CASEINSENSITIVE)
+    column += " COLLATE NOCASE";
+  std::string where;
+  // Null keys sort before every other key.
+  if (odb.schema.sort.dwFlags & CEDB_SORT_DESCENDING) {
+    where = keyIsNull ? column + " IS NULL AND _oid >= ?2"
+                      : column + " < ?1 OR (" + column + " = ?1 AND _oid >= ?2) OR " + column +
+                            " IS NULL";
+  } else {
+    // The key's range lets the index be entered at the position; the row value settles ties.
+    where = keyIsNull ? "(" + column + " IS NULL AND _oid >= ?2) OR " + column + " IS NOT NULL"
+                      : column + " >= ?1 AND (" + column + ", _oid) >= (?1, ?2)";
+  }
+  return " WHERE " + where + OrderBy(odb);
 }
 
 }  // namespace
@@ -414,6 +454,14 @@ LONG CeMountDBVol(const std::filesystem::path& file, CEGUID* guid) {
   rc = vol->Exec("PRAGMA journal_mode=WAL");
   if (rc == SQLITE_OK)
     rc = vol->Exec("PRAGMA synchronous=NORMAL");
+  // A large transaction (an import) keeps its pages in memory until it commits, rather than
+  // spilling them into the journal half-way.
+  if (rc == SQLITE_OK)
+    rc = vol->Exec("PRAGMA cache_size=-16384");
+  // The journals of statements and savepoints inside a transaction (every write of an import)
+  // are kept in memory rather than written to a temporary file.
+  if (rc == SQLITE_OK)
+    rc = vol->Exec("PRAGMA temp_store=MEMORY");
   if (rc == SQLITE_OK)
     rc = vol->Exec(kMetaSchema);
   if (rc != SQLITE_OK) {
@@ -779,6 +827,103 @@ LONG CeReadRecordProps(CEDBHANDLE handle, const std::vector<CEPROPID>* wanted,
   return ERROR_SUCCESS;
 }
 
+LONG CeReadRecordsFrom(CEDBHANDLE handle, DWORD maxCount, std::vector<CERECORD>* records) {
+  records->clear();
+  auto odb = FindHandle(handle);
+  if (!odb)
+    return ERROR_INVALID_HANDLE;
+  if (maxCount == 0)
+    return ERROR_INVALID_PARAMETER;
+  Volume& vol = *odb->volume;
+  VolumeCall call(vol);
+  if (!call.mounted())
+    return ERROR_INVALID_HANDLE;
+  if (odb->position == 0)
+    return ERROR_NO_MORE_ITEMS;
+
+  const Schema& schema = odb->schema;
+  const std::string table = Quote(schema.name);
+  const CEPROPSPEC* key = odb->sorted ? schema.Find(schema.sort.propid) : nullptr;
+  int rc;
+  // Where the position stands in the order: its key.
+  CEPROPVAL positionKey;
+  {
+    std::string sql = "SELECT " + (key ? Quote(ColumnName(*key)) : std::string("_oid")) + " FROM " +
+                      table + " WHERE _oid = ?";
+    sqlite3_stmt* st = vol.Prepare(sql, &rc);
+    if (!st)
+      return MapSqlite(rc);
+    StmtUse use(st);
+    sqlite3_bind_int64(st, 1, odb->position);
+    rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE)
+      return ERROR_KEY_DELETED;
+    if (rc != SQLITE_ROW)
+      return MapSqlite(rc);
+    if (key)
+      positionKey = ColumnValue(st, 0, key->propid);
+  }
+  const bool keyIsNull = key && (positionKey.wFlags & CEDB_PROPNOTFOUND);
+
+  std::string sql = "SELECT _oid";
+  for (const auto& desc : schema.props)
+    sql += ", " + Quote(desc.name);
+  sql += " FROM " + table + FromPosition(*odb, keyIsNull) + " LIMIT ?3";
+  sqlite3_stmt* st = vol.Prepare(sql, &rc);
+  if (!st)
+    return MapSqlite(rc);
+  StmtUse use(st);
+  if (key && !keyIsNull)
+    BindValue(st, 1, positionKey);
+  sqlite3_bind_int64(st, 2, odb->position);
+  // One record more than asked for: the one the next call begins with.
+  sqlite3_bind_int64(st, 3, static_cast<std::int64_t>(maxCount) + 1);
+  CEOID next = 0;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    CEOID oid = static_cast<CEOID>(sqlite3_column_int64(st, 0));
+    if (records->size() == maxCount) {
+      next = oid;
+      break;
+    }
+    CERECORD record;
+    record.oid = oid;
+    record.props.reserve(schema.props.size());
+    for (std::size_t i = 0; i < schema.props.size(); ++i) {
+      CEPROPVAL v = ColumnValue(st, static_cast<int>(i + 1), schema.props[i].propid);
+      if (!(v.wFlags & CEDB_PROPNOTFOUND))
+        record.props.push_back(std::move(v));
+    }
+    records->push_back(std::move(record));
+  }
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    records->clear();
+    return MapSqlite(rc);
+  }
+  odb->position = next;
+  return ERROR_SUCCESS;
+}
+
+LONG CeGetRecordCount(CEDBHANDLE handle, DWORD* count) {
+  *count = 0;
+  auto odb = FindHandle(handle);
+  if (!odb)
+    return ERROR_INVALID_HANDLE;
+  Volume& vol = *odb->volume;
+  VolumeCall call(vol);
+  if (!call.mounted())
+    return ERROR_INVALID_HANDLE;
+  int rc;
+  sqlite3_stmt* st = vol.Prepare("SELECT count(*) FROM " + Quote(odb->schema.name), &rc);
+  if (!st)
+    return MapSqlite(rc);
+  StmtUse use(st);
+  rc = sqlite3_step(st);
+  if (rc != SQLITE_ROW)
+    return MapSqlite(rc);
+  *count = static_cast<DWORD>(sqlite3_column_int64(st, 0));
+  return ERROR_SUCCESS;
+}
+
 LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVAL>& props,
                         CEOID* written) {
   if (written)
@@ -814,7 +959,9 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
 
   const std::string table = Quote(schema.name);
   CEOID result = 0;
-  LONG status = Atomically(vol, [&]() -> LONG {
+  // Each write is one statement, atomic by itself (an insert that counts on an auto number
+  // undoes itself when the count fails), so no savepoint is needed around it.
+  auto write = [&]() -> LONG {
     int rc;
     if (oid == 0) {
       if (key && (schema.sort.dwFlags & CEDB_SORT_NONNULL) && !keyGiven &&
@@ -827,50 +974,69 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
         if (TypeFromPropId(desc.propid) == CEVT_AUTO_I4)
           autos.push_back(&desc);
       }
-      std::int64_t number = 0;
-      if (!autos.empty()) {
-        sqlite3_stmt* st = vol.Prepare(
-            "UPDATE _cedb_databases SET next_auto = next_auto + 1 WHERE oid = ? "
-            "RETURNING next_auto - 1",
-            &rc);
-        if (!st)
-          return MapSqlite(rc);
-        StmtUse use(st);
-        sqlite3_bind_int64(st, 1, schema.dbOid);
-        rc = sqlite3_step(st);
-        if (rc == SQLITE_DONE)
-          return ERROR_INVALID_HANDLE;
-        if (rc != SQLITE_ROW)
-          return MapSqlite(rc);
-        number = sqlite3_column_int64(st, 0);
-        while (sqlite3_step(st) == SQLITE_ROW) {
+      // The statement text of the last list of properties written through this handle is kept,
+      // since a table writes the same list again and again. Auto-numbered properties take the
+      // database's next number within the insert itself.
+      std::vector<CEPROPID> ids;
+      ids.reserve(props.size());
+      for (const auto& p : props)
+        ids.push_back(p.propid);
+      if (ids != odb->insertIds || odb->insertSql.empty()) {
+        std::string names, marks;
+        for (const auto& p : props) {
+          names += (names.empty() ? "" : ", ") + Quote(schema.Find(p.propid)->name);
+          marks += marks.empty() ? "?" : ", ?";
         }
+        for (const auto* desc : autos) {
+          names += (names.empty() ? "" : ", ") + Quote(desc->name);
+          marks += std::string(marks.empty() ? "" : ", ") + "(SELECT next_auto FROM " +
+                   "_cedb_databases WHERE oid = " + std::to_string(schema.dbOid) + ")";
+        }
+        odb->insertSql = names.empty()
+                             ? "INSERT INTO " + table + " DEFAULT VALUES"
+                             : "INSERT INTO " + table + "(" + names + ") VALUES(" + marks + ")";
+        odb->insertIds = std::move(ids);
       }
-      std::string names, marks;
-      for (const auto& p : props) {
-        names += (names.empty() ? "" : ", ") + Quote(schema.Find(p.propid)->name);
-        marks += marks.empty() ? "?" : ", ?";
-      }
-      for (const auto* desc : autos) {
-        names += (names.empty() ? "" : ", ") + Quote(desc->name);
-        marks += marks.empty() ? "?" : ", ?";
-      }
-      std::string sql = names.empty()
-                            ? "INSERT INTO " + table + " DEFAULT VALUES"
-                            : "INSERT INTO " + table + "(" + names + ") VALUES(" + marks + ")";
-      sqlite3_stmt* st = vol.Prepare(sql, &rc);
+      sqlite3_stmt* st = vol.Prepare(odb->insertSql, &rc);
       if (!st)
         return MapSqlite(rc);
-      StmtUse use(st);
-      int index = 1;
-      for (const auto& p : props)
-        BindValue(st, index++, p);
-      for (std::size_t i = 0; i < autos.size(); ++i)
-        sqlite3_bind_int64(st, index++, number);
-      rc = sqlite3_step(st);
-      if (rc != SQLITE_DONE)
-        return MapSqlite(rc);
+      {
+        StmtUse use(st);
+        int index = 1;
+        for (const auto& p : props)
+          BindValue(st, index++, p);
+        rc = sqlite3_step(st);
+        if (rc != SQLITE_DONE)
+          return MapSqlite(rc);
+      }
       result = static_cast<CEOID>(sqlite3_last_insert_rowid(vol.db));
+      if (!autos.empty()) {
+        // The number is taken only once the record is in; should counting on fail, the record
+        // goes again, so that a number is never given twice.
+        sqlite3_stmt* up =
+            vol.Prepare("UPDATE _cedb_databases SET next_auto = next_auto + 1 WHERE oid = ?", &rc);
+        LONG counted = ERROR_SUCCESS;
+        if (!up) {
+          counted = MapSqlite(rc);
+        } else {
+          StmtUse use(up);
+          sqlite3_bind_int64(up, 1, schema.dbOid);
+          rc = sqlite3_step(up);
+          if (rc != SQLITE_DONE)
+            counted = MapSqlite(rc);
+          else if (sqlite3_changes(vol.db) == 0)
+            counted = ERROR_INVALID_HANDLE;  // the database is gone
+        }
+        if (counted != ERROR_SUCCESS) {
+          sqlite3_stmt* del = vol.Prepare("DELETE FROM " + table + " WHERE _oid = ?", &rc);
+          if (del) {
+            StmtUse use(del);
+            sqlite3_bind_int64(del, 1, result);
+            sqlite3_step(del);
+          }
+          return counted;
+        }
+      }
       return ERROR_SUCCESS;
     }
 
@@ -907,7 +1073,8 @@ LONG CeWriteRecordProps(CEDBHANDLE handle, CEOID oid, const std::vector<CEPROPVA
       return ERROR_NOT_FOUND;
     result = oid;
     return ERROR_SUCCESS;
-  });
+  };
+  LONG status = write();
   if (status != ERROR_SUCCESS)
     return status;
   odb->position = result;

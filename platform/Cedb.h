@@ -183,6 +183,25 @@ LONG CeSeekDatabase(CEDBHANDLE handle, DWORD seekType, DWORD offset, const CEPRO
 LONG CeReadRecordProps(CEDBHANDLE handle, const std::vector<CEPROPID>* wanted,
                        std::vector<CEPROPVAL>* props, CEOID* oid = nullptr);
 
+// One record of a batch read: its oid and every property it has, in the order of the
+// database's properties (as CeReadRecordProps returns them with `wanted` null).
+struct CERECORD {
+  CEOID oid = 0;
+  std::vector<CEPROPVAL> props;
+};
+
+// Reads up to `maxCount` records in the handle's order, beginning with the record at the handle's
+// position, and moves the position to the record that follows the last one read (no position
+// once the database's last record was read). Each call continues where the last one stopped
+// through the sort key and oid of the position, so a walk over a whole database (a seek to its
+// beginning, then calls until ERROR_NO_MORE_ITEMS) reads every record once, in time linear in
+// the database. Errors: ERROR_NO_MORE_ITEMS (no position), ERROR_KEY_DELETED (the record at the
+// position was deleted meanwhile), ERROR_INVALID_PARAMETER (`maxCount` 0), ERROR_INVALID_HANDLE.
+LONG CeReadRecordsFrom(CEDBHANDLE handle, DWORD maxCount, std::vector<CERECORD>* records);
+
+// The number of records of the database. Errors: ERROR_INVALID_HANDLE.
+LONG CeGetRecordCount(CEDBHANDLE handle, DWORD* count);
+
 // Writes properties: into a new record when `oid` is 0 (auto-numbered properties are assigned
 // then), else into the existing record, leaving its other properties as they are. The position
 // moves to the record written; `written` receives its oid. Errors: ERROR_NOT_FOUND (no record

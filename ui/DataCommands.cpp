@@ -1,5 +1,6 @@
 #include "ui/DataCommands.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 
@@ -114,23 +115,38 @@ void CDataCommands::Restore() {
   }
 }
 
+CDataCommands::~CDataCommands() {
+  // The check reads the database, which outlives the window and these commands.
+  if (checker_.joinable())
+    checker_.join();
+  if (checking_)
+    QApplication::restoreOverrideCursor();
+}
+
 void CDataCommands::CheckIntegrity() {
   Trace(TRACE_TRACE, "CDataCommands::CheckIntegrity");
-  CTableBase* tables[] = {db_->GetTablePlaces(), db_->GetTableLAC(), db_->GetTableCell(),
-                          db_->GetTablePeriods(), db_->GetTableActions()};
-  bool sound = true;
-  try {
-    for (CTableBase* table : tables) {
-      int count = 0;
-      bool ok = table->CheckIntegrity(&count);
-      Trace(TRACE_INFO, "CDataCommands::CheckIntegrity(%s) %d records, %s",
-            table->GetName().c_str(), count, ok ? "sound" : "orphans");
-      sound = sound && ok;
-    }
-  } catch (const CExceptionDB& e) {
-    Trace(TRACE_ERROR, "CDataCommands::CheckIntegrity %s", e.GetMessage().c_str());
-    sound = false;
+  if (checking_) {
+    platform::TextBox(window_->GetHandle(), Text("DB CHECK RUNNING"));
+    return;
   }
+  if (checker_.joinable())
+    checker_.join();  // the last check, whose result is shown already
+  checking_ = true;
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  // The window outlives the thread (these commands, which it owns, wait for it), so posting to
+  // it is safe; a result still queued when the window goes is dropped with it.
+  CDB* db = db_;
+  CWindowMain* window = window_;
+  checker_ = std::thread([this, db, window] {
+    bool sound = db->CheckIntegrity();
+    QMetaObject::invokeMethod(
+        window, [this, sound] { CheckDone(sound); }, Qt::QueuedConnection);
+  });
+}
+
+void CDataCommands::CheckDone(bool sound) {
+  checking_ = false;
+  QApplication::restoreOverrideCursor();
   if (sound)
     platform::TextBox(window_->GetHandle(), Text("DB NOT ERRORS"));
   else
@@ -156,22 +172,20 @@ void CDataCommands::ImportXml() {
   fs::path file = CXmlData::FilePath();
   std::error_code ec;
   if (!fs::exists(file, ec)) {
-    platform::ErrorBox(window_->GetHandle(), "%s", Text("ERROR_XML_IMPORT_FILE_NOT_FOUND").c_str());
+    std::string text = Text("ERROR_XML_IMPORT_FILE_NOT_FOUND");
+    CXmlData::LogOperation(CXmlData::Operation::kImport, file, false, text);
+    platform::ErrorBox(window_->GetHandle(), "%s", text.c_str());
     return;
   }
   if (!platform::QuestionBox(window_->GetHandle(), Text("OPERATION WILL DELETE RECORDS")))
     return;
   // The whole file is read and checked before the database is touched.
-  CXmlProfileSet set;
-  std::string detail;
-  CXmlData::ReadError error = CXmlData::Read(file, &set, &detail);
-  if (error != CXmlData::ReadError::kNone) {
-    Trace(TRACE_ERROR, "CDataCommands::ImportXml %d %s", static_cast<int>(error), detail.c_str());
-    platform::ErrorBox(window_->GetHandle(), "%s", CXmlData::ErrorText(error, detail).c_str());
-    return;
-  }
+  std::string refused;
   try {
-    CXmlData::Replace(*db_, set);
+    if (!CXmlData::Import(*db_, file, true, &refused)) {
+      platform::ErrorBox(window_->GetHandle(), "%s", refused.c_str());
+      return;
+    }
   } catch (const CExceptionDB& e) {
     Trace(TRACE_ERROR, "CDataCommands::ImportXml %s", e.GetMessage().c_str());
     platform::ErrorBox(window_->GetHandle(), "%s", e.GetMessage().c_str());

@@ -6,12 +6,17 @@
 // one (the offscreen platform, driven by the device console) they use the fixed device file
 // kBackupFile instead, so they stay usable and testable.
 //
-// Threads: user-interface thread only (the commands run from the main window).
+// Threads: user-interface thread only (the commands run from the main window). The integrity
+// check alone runs on a thread of its own, so the window stays responsive while it reads the
+// tables; its result is posted back to the user-interface thread, and the destructor waits for
+// it to end.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <thread>
 
 class CDB;
 class CWindowMain;
@@ -37,11 +42,17 @@ class CDataCommands {
 
   CDataCommands(CWindowMain* window, CDB* db, std::function<void()> dataChanged = {})
       : window_(window), db_(db), dataChanged_(std::move(dataChanged)) {}
+  ~CDataCommands();
+  CDataCommands(const CDataCommands&) = delete;
+  CDataCommands& operator=(const CDataCommands&) = delete;
 
   void Backup();
   void Restore();
-  // "DB NOT ERRORS" when every record's parent exists, else "DB REPORT ERRORS".
+  // Starts the check on its own thread and shows a busy cursor; when it ends, "DB NOT ERRORS"
+  // when every record's parent exists, else "DB REPORT ERRORS". While one check runs, another
+  // is refused ("DB CHECK RUNNING").
   void CheckIntegrity();
+  bool IsCheckRunning() const { return checking_; }
   // After the question "OPERATION WILL DELETE RECORDS": the database as a new phone has it.
   void Format();
   // After the same question: the database replaced by the data file. The file is read and
@@ -55,8 +66,12 @@ class CDataCommands {
   std::optional<std::filesystem::path> ChooseFile(bool save);
 
   void DataChanged();
+  // The check's result, on the user-interface thread.
+  void CheckDone(bool sound);
 
   CWindowMain* window_;
   CDB* db_;
   std::function<void()> dataChanged_;
+  std::thread checker_;
+  bool checking_ = false;  // user-interface thread
 };

@@ -186,6 +186,23 @@ const std::map<std::string, std::vector<std::string>>& FormatTexts() {
       {"ERROR LOCATING SKIN", {"s"}},
       {"ERROR READING SKIN", {"s"}},
       {"MEMORY REPORT", {"u", "u"}},
+      {"ERROR_XML_LINE", {"s", "s"}},
+      {"ERROR_XML_WRONG_ROOT", {"s"}},
+      {"ERROR_XML_NOT_A_NUMBER", {"s", "s"}},
+      {"ERROR_XML_OUT_OF_RANGE", {"s", "s", "s", "s"}},
+      {"ERROR_XML_NOT_UTF8", {"s"}},
+      {"ERROR_XML_DUPLICATE_CELL", {"s"}},
+      {"ERROR_XML_DUPLICATE_LAC", {"s"}},
+      {"EVENT_LOG_DATA_EXPORT_DESCRIPTION", {"s"}},
+      {"EVENT_LOG_DATA_EXPORT_FAILED_DESCRIPTION", {"s", "s"}},
+      {"EVENT_LOG_DATA_IMPORT_DESCRIPTION", {"s"}},
+      {"EVENT_LOG_DATA_IMPORT_FAILED_DESCRIPTION", {"s", "s"}},
+      {"EVENT_LOG_DATA_BACKUP_DESCRIPTION", {"s"}},
+      {"EVENT_LOG_DATA_BACKUP_FAILED_DESCRIPTION", {"s", "s"}},
+      {"EVENT_LOG_DATA_RESTORE_DESCRIPTION", {"s"}},
+      {"EVENT_LOG_DATA_RESTORE_FAILED_DESCRIPTION", {"s", "s"}},
+      {"EVENT_LOG_DATA_FORMAT_DESCRIPTION", {"s"}},
+      {"EVENT_LOG_DATA_FORMAT_FAILED_DESCRIPTION", {"s", "s"}},
   };
   return formats;
 }

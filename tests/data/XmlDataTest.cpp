@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/EventLog.h"
+#include "app/RegistrySettings.h"
 #include "app/Texts.h"
 #include "data/DB.h"
 #include "data/ExceptionDB.h"
@@ -18,6 +20,7 @@
 #include "data/TablePlaces.h"
 #include "data/XmlData.h"
 #include "platform/Mosutil.h"
+#include "platform/Registry.h"
 #include "support/TestDevice.h"
 
 namespace fs = std::filesystem;
@@ -288,11 +291,11 @@ TEST_F(XmlDataTest, IntegersAreReadLikeTheWideToLongConversion) {
   EXPECT_EQ(CXmlData::ReadInt("-2147483648"), -2147483647 - 1);
   EXPECT_EQ(CXmlData::ReadInt("-99999999999"), -2147483647 - 1);
 
-  // In a file: "12abc" as a manager id, "abc" as the place id (which names the default place),
-  // and a week mask of -1 stored as 0.
+  // In a file only clean numbers are read: blanks around them are allowed, and a week mask of
+  // -1 is stored as 0.
   WriteFile(XmlFile(),
-            "<Telvane><place id='abc' name='Zero'><schedule name='s' begin_hour=' 7h'>"
-            "<action id='12abc' arg_int_2='-1'/></schedule></place></Telvane>");
+            "<Telvane><place id=' 0 ' name='Zero'><schedule name='s' begin_hour='\t7 '>"
+            "<action id='12' arg_int_2='-1'/></schedule></place></Telvane>");
   ASSERT_TRUE(CXmlData::ImportXml(*db_));
   EXPECT_EQ(Places().Count(), 1);
   std::vector<CStrPeriod> periods;
@@ -307,6 +310,79 @@ TEST_F(XmlDataTest, IntegersAreReadLikeTheWideToLongConversion) {
   // Absent operands keep a fresh action's values.
   EXPECT_EQ(actions[0].GetIntOp1(), -1);
   EXPECT_EQ(actions[0].GetType(), CStrAction::TYPE_ENTER);
+}
+
+// A value the program cannot hold refuses the whole file, and the message names the line and
+// what is wrong; the refusal, like every import, is written to the event log.
+TEST_F(XmlDataTest, ValuesThatCannotBeHeldRefuseTheFileNamingTheLine) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, CRegistrySettings::kRootPath, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  CRegistrySettings::Instance()->SetDWORD(CEventLog::kItemsScreenKey, 50);
+  CEventLog::DestroyInstanceForTesting();
+  CStrPlace home = AddPlace("Home");
+  std::string before = Snapshot();
+
+  const std::string head = "<Telvane>\n<place id='0' name='U'/>\n";
+  struct Case {
+    std::string body;
+    const char* message;  // after "Line 3: "
+  };
+  const Case cases[] = {
+      {"<place id='abc' name='X'/>", "the attribute id holds \"abc\""},
+      {"<place id='12abc' name='X'/>", "the attribute id holds \"12abc\""},
+      {"<place id='0' name='Again'/>", "a second place carries the id 0"},
+      {"<place id='1'><schedule begin_hour='99'/></place>",
+       "the attribute begin_hour holds 99, outside the range 0 to 23"},
+      {"<place id='1'><schedule end_minute='-7'/></place>", "end_minute holds -7, outside"},
+      {"<place id='1'><cell id='4294967297'/></place>", "the attribute id holds \"4294967297\""},
+      {"<place id='1' name='Caf\xe9'/>", "the file holds bytes that are not UTF-8"},
+      {"<place id='1' name='&#xD800;'/>", "the attribute name is not valid UTF-8"},
+      {"<place id='1'><schedule><action arg_time_1_year='70000'/></schedule></place>",
+       "arg_time_1_year holds 70000"},
+      {"<place id='1'><cell id='5'/><cell id='5'/></place>",
+       "the cell 5 is assigned to a place already"},
+      {"<place id='1'></Telvane>", "an element is not closed"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(XmlFile(), head + c.body + "\n</Telvane>");
+    std::string text;
+    try {
+      EXPECT_FALSE(CXmlData::Import(*db_, XmlFile(), true, &text)) << c.body;
+    } catch (const CExceptionDB& e) {
+      text = e.GetMessage();  // the taken cell is found while storing
+    }
+    EXPECT_EQ(text.rfind("The data file could not be read.\nLine 3: ", 0), 0u) << text;
+    EXPECT_NE(text.find(c.message), std::string::npos) << text;
+    EXPECT_EQ(Snapshot(), before) << c.body;
+    CEventLogRecord entry;
+    ASSERT_TRUE(CEventLog::GetInstance()->GetRecord(0, &entry));
+    EXPECT_EQ(entry.code, CXmlData::kEventLogCode);
+    EXPECT_EQ(entry.level, CEventLog::LEVEL_ERROR);
+    EXPECT_EQ(entry.summary, "Data import refused");
+    EXPECT_EQ(entry.description.rfind("The profile data in \\Telvane.xml was not imported", 0), 0u)
+        << entry.description;
+  }
+
+  // What the program exports it reads back: the extremes of every range included.
+  WriteFile(XmlFile(), head +
+                           "<place id='-5' name='Ok'><cell id='-2147483648'/>"
+                           "<schedule begin_hour='23' begin_minute='59' end_hour='0'>"
+                           "<action id='2147483647' arg_time_1_year='65535'/></schedule>"
+                           "</place></Telvane>");
+  std::string text;
+  ASSERT_TRUE(CXmlData::Import(*db_, XmlFile(), true, &text)) << text;
+  CEventLogRecord entry;
+  ASSERT_TRUE(CEventLog::GetInstance()->GetRecord(0, &entry));
+  EXPECT_EQ(entry.level, CEventLog::LEVEL_INFO);
+  EXPECT_EQ(entry.description, "The profile data was imported from \\Telvane.xml");
+  std::string error;
+  ASSERT_TRUE(CXmlData::Export(*db_, XmlFile(), &error));
+  CXmlProfileSet set;
+  EXPECT_EQ(CXmlData::Read(XmlFile(), &set, nullptr), CXmlData::ReadError::kNone);
+  ASSERT_TRUE(CEventLog::GetInstance()->GetRecord(0, &entry));
+  EXPECT_EQ(entry.summary, "Data exported");
+  CEventLog::DestroyInstanceForTesting();
 }
 
 TEST_F(XmlDataTest, ImportMergesAndImportingTwiceAddsThePlacesTwice) {

@@ -1,7 +1,8 @@
 // Fuzzes the XML data import: any input must be either refused (as unreadable, not a profile
-// set, too large or with a place without id) or stored, and what was stored must export to a
-// document that reads back. Every input is stored inside a transaction that is rolled back, so
-// the database stays small and each input starts from the same state.
+// set, too large, with a place without id or with a value the program cannot hold) or stored, and
+// what was stored must export to a document that reads back. Every input is stored inside a
+// transaction that is rolled back, so the database stays small and each input starts from the same
+// state.
 #include <unistd.h>
 
 #include <cstdint>

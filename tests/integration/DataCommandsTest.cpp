@@ -145,7 +145,9 @@ TEST_F(DataCommandsTest, AFileThatCannotBeImportedLeavesTheDatabase) {
   EXPECT_EQ(NextBox(&seen).kind, "question");
   BoxRecord unreadable = NextBox(&seen);
   EXPECT_EQ(unreadable.kind, "error");
-  EXPECT_EQ(unreadable.text, "The data file could not be read.");
+  // The refusal names the line and what is wrong.
+  EXPECT_EQ(unreadable.text,
+            "The data file could not be read.\nLine 1: an attribute is malformed.");
   EXPECT_EQ(Places(), before);
 
   // Answered no: nothing happens either.

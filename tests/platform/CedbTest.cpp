@@ -434,3 +434,72 @@ TEST(CedbTime, FileTimeRoundTripsAndRejectsInvalidTimes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The oids of a whole walk: by offsets (each seek from the beginning), or by batches of `size`
+// that continue from the position.
+std::vector<CEOID> OidsByOffsets(CEDBHANDLE h) {
+  std::vector<CEOID> oids;
+  CEOID oid = 0;
+  for (DWORD i = 0; CeSeekDatabase(h, CEDB_SEEK_BEGINNING, i, nullptr, &oid) == ERROR_SUCCESS; ++i)
+    oids.push_back(oid);
+  return oids;
+}
+
+std::vector<CEOID> OidsByBatches(CEDBHANDLE h, DWORD size) {
+  std::vector<CEOID> oids;
+  if (CeSeekDatabase(h, CEDB_SEEK_BEGINNING, 0, nullptr, nullptr) != ERROR_SUCCESS)
+    return oids;
+  std::vector<CERECORD> batch;
+  LONG rc;
+  while ((rc = CeReadRecordsFrom(h, size, &batch)) == ERROR_SUCCESS) {
+    EXPECT_LE(batch.size(), size);
+    for (const CERECORD& r : batch)
+      oids.push_back(r.oid);
+  }
+  EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
+  return oids;
+}
+
+}  // namespace
+
+// Batched reads visit every record once in the order the seeks give, across equal keys, null
+// keys, either direction and case-insensitive keys, and in creation order.
+TEST_F(CedbTest, BatchedReadsFollowTheSeekOrder) {
+  for (DWORD flags : {DWORD{0}, CEDB_SORT_DESCENDING | CEDB_SORT_CASEINSENSITIVE}) {
+    std::string name = "tags" + std::to_string(flags);
+    CEDBASEINFO info{name, 0, {kName, flags}};
+    ASSERT_EQ(CeCreateDatabase(guid_, info, {{kName, 0, "SYM"}, {kCode, 0, "N"}}), ERROR_SUCCESS);
+    CEDBHANDLE h = Open(name, kName);
+    int n = 0;
+    for (const char* text :
+         std::initializer_list<const char*>{"b", "A", "a", nullptr, "c", "b", nullptr, "B", "a"}) {
+      std::vector<CEPROPVAL> props{CEPROPVAL::Long(kCode, n++)};
+      if (text)
+        props.push_back(CEPROPVAL::Text(kName, text));
+      ASSERT_EQ(CeWriteRecordProps(h, 0, props), ERROR_SUCCESS);
+    }
+    std::vector<CEOID> expected = OidsByOffsets(h);
+    ASSERT_EQ(expected.size(), 9u);
+    for (DWORD size : {1u, 2u, 4u, 100u})
+      EXPECT_EQ(OidsByBatches(h, size), expected) << name << " in batches of " << size;
+    CEDBHANDLE plain = Open(name, 0);
+    EXPECT_EQ(OidsByBatches(plain, 2), OidsByOffsets(plain));
+    DWORD count = 0;
+    EXPECT_EQ(CeGetRecordCount(h, &count), ERROR_SUCCESS);
+    EXPECT_EQ(count, 9u);
+
+    // From the middle on; a position whose record is gone is reported, not skipped.
+    std::vector<CERECORD> batch;
+    ASSERT_EQ(CeSeekDatabase(h, CEDB_SEEK_BEGINNING, 7, nullptr, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(CeReadRecordsFrom(h, 5, &batch), ERROR_SUCCESS);
+    ASSERT_EQ(batch.size(), 2u);
+    EXPECT_EQ(batch[0].oid, expected[7]);
+    ASSERT_EQ(CeSeekDatabase(h, CEDB_SEEK_BEGINNING, 3, nullptr, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(CeDeleteRecord(h, expected[3]), ERROR_SUCCESS);
+    EXPECT_EQ(CeReadRecordsFrom(h, 5, &batch), ERROR_KEY_DELETED);
+    CeCloseDatabase(plain);
+    CeCloseDatabase(h);
+  }
+}
