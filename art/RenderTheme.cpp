@@ -21,11 +21,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -162,7 +162,8 @@ void DrawShadow(QPainter& p, const QRectF& r, double radius, double k, const QCo
   for (int i = 3; i >= 0; --i) {
     QColor c = shadow;
     c.setAlphaF(shadow.alphaF() / (i + 1.5));
-    QRectF s = r.adjusted(-i * 0.5 * k, 0, i * 0.5 * k, i * 0.6 * k).translated(0, (1 + i * 0.5) * k);
+    QRectF s =
+        r.adjusted(-i * 0.5 * k, 0, i * 0.5 * k, i * 0.6 * k).translated(0, (1 + i * 0.5) * k);
     p.fillPath(RoundRect(s, radius + i * 0.5 * k), c);
   }
 }
@@ -184,8 +185,8 @@ using Decoration = std::function<void(QPainter&, const QPointF& centre, double g
                                       const QColor& glyphColor)>;
 
 // One button image: a rounded tile in the upper part of the button (the caption goes below it).
-QImage Tile(const Palette& pal, const ScreenClass& sc, Style style, bool pressed, const Glyph& glyph,
-            const Decoration& decoration = nullptr) {
+QImage Tile(const Palette& pal, const ScreenClass& sc, Style style, bool pressed,
+            const Glyph& glyph, const Decoration& decoration = nullptr) {
   const double k = sc.k;
   QImage image(sc.tileW, sc.tileH, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);

@@ -72,7 +72,9 @@ struct CSkin::LayoutQueries {
 
 CSkin::Screen CSkin::Classify(int width, int height) {
   Screen screen{};
-  screen.orientation = width > height ? kLandscape : width < height ? kPortrait : kOrientationSquare;
+  screen.orientation = width > height   ? kLandscape
+                       : width < height ? kPortrait
+                                        : kOrientationSquare;
   if ((width == 240 && height == 320) || (width == 320 && height == 240)) {
     screen.screenClass = kClassQvga;
   } else if (width == height) {
@@ -156,8 +158,7 @@ std::string CSkin::GetSkinFileDisplayPath() const {
   const char* screenClass = ClassWord(loadedClass_ >= 0 ? loadedClass_ : screenClass_);
   if (platform::Device* device = platform::Device::Current()) {
     if (auto devicePath = device->DevicePath(program)) {
-      return *devicePath + "\\themes\\" + theme + "\\" + screenClass + "\\" +
-             kSkinFileName;
+      return *devicePath + "\\themes\\" + theme + "\\" + screenClass + "\\" + kSkinFileName;
     }
   }
   return program + "/themes/" + theme + "/" + screenClass + "/" + kSkinFileName;

@@ -137,9 +137,9 @@ class SkinFileTest : public ::testing::Test {
   void SetUp() override {
     CTexts::ResetForTesting();
     platform::HKEY key;
-    ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, CRegistrySettings::kRootPath,
-                                       &key),
-              platform::ERROR_SUCCESS);
+    ASSERT_EQ(
+        platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, CRegistrySettings::kRootPath, &key),
+        platform::ERROR_SUCCESS);
     platform::RegCloseKey(key);
     fs::create_directories(program());
     fs::copy(fs::path(TELVANE_SOURCE_DIR) / "traductions", program() / "traductions",
@@ -242,8 +242,8 @@ TEST_F(SkinFileTest, MissingAndUnreadableFilesAreReportedWithThePath) {
     skin.DetectScreen();
     EXPECT_EQ(skin.LoadSkin(), c.result) << c.theme;
     std::string expected = platform::Format(en.c_str(), c.text.c_str());
-    expected += c.result == CSkin::LoadResult::kNotLocated ? " was not found."
-                                                           : " could not be read.";
+    expected +=
+        c.result == CSkin::LoadResult::kNotLocated ? " was not found." : " could not be read.";
     EXPECT_EQ(skin.GetLoadErrorText(), expected) << c.theme;
     EXPECT_FALSE(skin.GetLayoutNode());
   }
