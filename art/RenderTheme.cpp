@@ -341,7 +341,8 @@ QImage Background(const Palette& pal, int w, int h, int headerH) {
   g.setColorAt(0, pal.windowTop);
   g.setColorAt(1, pal.window);
   p.fillRect(QRect(0, 0, w, headerH), g);
-  QRadialGradient glow(QPointF(w * 0.8, headerH * 0.05), w * 0.6);
+  // The light fades out inside the header, so that the flat part below shows no edge.
+  QRadialGradient glow(QPointF(w * 0.8, 0), headerH * 0.95);
   glow.setColorAt(0, pal.glow);
   QColor clear = pal.glow;
   clear.setAlpha(0);
