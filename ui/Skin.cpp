@@ -114,13 +114,16 @@ const char* CSkin::OrientationWord(int orientation) {
   }
 }
 
+std::unique_ptr<CSkin> CSkin::CreateForScreen() {
+  auto skin = std::make_unique<CSkin>();
+  skin->DetectScreen();
+  skin->LoadSkin();
+  return skin;
+}
+
 CSkin* CSkin::GetInstance() {
-  static CSkin* const instance = [] {
-    auto* skin = new CSkin;
-    skin->DetectScreen();
-    skin->LoadSkin();
-    return skin;
-  }();
+  // Never destroyed: readers may run until the process ends.
+  static CSkin* const instance = CreateForScreen().release();
   return instance;
 }
 

@@ -116,6 +116,9 @@ class CSkin {
   // classifies the screen and loads the file; a failed load is kept (see GetLoadResult) so that
   // the caller can report it. Any thread may create it; use it on the UI thread.
   static CSkin* GetInstance();
+  // A skin built as the shared one is (classify the current screen, then load), for an owner
+  // that keeps its own, such as the main window. Check GetLoadResult before use.
+  static std::unique_ptr<CSkin> CreateForScreen();
 
   CSkin();
   virtual ~CSkin();
