@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config
-  qt6-base-dev libpugixml-dev libsqlite3-dev sqlite3 libsodium-dev
+  qt6-base-dev qt6-svg-dev libpugixml-dev libsqlite3-dev sqlite3 libsodium-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   fonts-dejavu-core clang libclang-rt-14-dev clang-format
 )

@@ -71,6 +71,12 @@ int Run(const Args& args) {
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     ++copied;
   }
+  // The images drawn by the build join the skins of the same themes (and the program folder's
+  // background lands beside the executable).
+  fs::path built = TELVANE_BUILT_ASSET_DIR;
+  if (fs::is_directory(built)) {
+    fs::copy(built, program, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
 
   HKEY key;
   bool created = false;
