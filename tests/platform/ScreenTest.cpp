@@ -117,9 +117,8 @@ TEST(HardwareEventThreadTest, NoCallbackRunsAfterItsSubscriptionEnded) {
   // Events are delivered in the order they were sent, so once a later marker event has arrived
   // the ended subscription has had its chance to be called.
   std::atomic<bool> marked{false};
-  int marker = SubscribeHardwareEvent("marker", [&](const std::string&, const std::string&) {
-    marked = true;
-  });
+  int marker = SubscribeHardwareEvent(
+      "marker", [&](const std::string&, const std::string&) { marked = true; });
   BroadcastHardwareEvent("slow");
   BroadcastHardwareEvent("marker");
   ASSERT_TRUE(Eventually([&] { return marked.load(); }));
