@@ -16,6 +16,7 @@
 #include "platform/Notify.h"
 #include "platform/Registry.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 using namespace platform;
 
@@ -215,8 +216,7 @@ TEST_F(MgrThreadTest, ChangeWithTimeLimitWritesBothEntriesAndOneNotification) {
   // A second limit replaces the first.
   mgr.ForceStatus(0, 10, 1, 0);
   ASSERT_TRUE(listener.WaitForStatus(0));
-  for (int i = 0; i < 50 && CLimitNotifications::Get(5) == 0; ++i)
-    Sleep(20);
+  testsupport::WaitUntil([] { return CLimitNotifications::Get(5) != 0; }, 1000, 20);
   std::vector<HNOTIFY> handles;
   CeGetUserNotificationHandles(&handles, 100);
   EXPECT_EQ(handles.size(), 1u);

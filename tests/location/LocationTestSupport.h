@@ -24,19 +24,14 @@
 #include "platform/Ril.h"
 #include "platform/Time.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 namespace locationtest {
 
 // Polls `pred` until it holds or `timeoutMs` passed.
 template <class Pred>
 bool WaitFor(Pred pred, int timeoutMs = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return pred();
+  return testsupport::WaitUntil(pred, timeoutMs, 10);
 }
 
 // The event-log entries with `code`, oldest first.

@@ -17,20 +17,13 @@
 #include "platform/Registry.h"
 #include "platform/Window.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 using namespace platform;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+using testsupport::WaitUntil;
 
 // A window registered for the connection manager's status messages.
 class StatusWindow {

@@ -19,19 +19,11 @@
 #include "platform/Registry.h"
 #include "platform/Window.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 namespace radiotest {
 
-// True once `condition` holds; false when it still does not after `limitMs`.
-inline bool WaitUntil(const std::function<bool()>& condition, int limitMs = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using testsupport::WaitUntil;
 
 // The main window as the core sees it: a platform window of class "MainWindow" whose messages
 // wait in a queue until the test takes them.

@@ -22,20 +22,13 @@
 #include "platform/Registry.h"
 #include "platform/Sound.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 using namespace platform;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& condition, int limitMs = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using testsupport::WaitUntil;
 
 class Listener : public IStatusListener {
  public:

@@ -13,6 +13,7 @@
 #include "platform/Registry.h"
 #include "platform/Time.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 using namespace platform;
 
@@ -94,8 +95,7 @@ TEST(DeviceTest, KilledWriterLeavesEveryCommittedValue) {
   setpgid(pid, pid);
   // The progress file is replaced by a rename, so a kill never leaves it half written. The
   // writer is killed once it has made progress (a loaded machine may be slow to start it).
-  for (int i = 0; i < 200 && !std::filesystem::exists(progress); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  testsupport::WaitUntil([&] { return std::filesystem::exists(progress); }, 10000, 50);
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   kill(-pid, SIGKILL);
   int status;

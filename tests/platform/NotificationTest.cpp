@@ -4,13 +4,16 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "platform/NotificationRunner.h"
 #include "platform/Notify.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 extern char** environ;
 
@@ -100,13 +103,24 @@ TEST_F(NotificationTest, RunnerProcessStartsTheProgramWhenTheClockReachesIt) {
   argv.push_back(nullptr);
   pid_t runner;
   ASSERT_EQ(posix_spawn(&runner, argv[0], nullptr, nullptr, argv.data(), environ), 0);
-  auto waitFor = [&](auto pred) {
-    for (int i = 0; i < 100; ++i) {
-      if (pred())
-        return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+  auto waitFor = [&](auto pred) { return testsupport::WaitUntil(pred, 5000, 50); };
+  auto lines = [&] {
+    std::ifstream in(out);
+    std::vector<std::string> read;
+    for (std::string line; std::getline(in, line);)
+      read.push_back(line);
+    return read;
+  };
+  // A marker notification due now: once its program has run, the runner has been through every
+  // entry that was stored before it.
+  auto runMarker = [&](const std::string& name) {
+    std::string expected = name + " " + device;
+    if (CeSetUserNotificationEx(0, At(Clock::LocalNowMs(), script.string(), name)) == 0)
+      return false;
+    return waitFor([&] {
+      auto read = lines();
+      return std::find(read.begin(), read.end(), expected) != read.end();
+    });
   };
   ASSERT_TRUE(waitFor([&] { return NotificationRunner::IsServing(dev.device()); }));
   // A second runner for the same device refuses to start.
@@ -115,23 +129,21 @@ TEST_F(NotificationTest, RunnerProcessStartsTheProgramWhenTheClockReachesIt) {
   HNOTIFY h = CeSetUserNotificationEx(
       0, At(Clock::LocalNowMs() + 3600000, script.string(), "timer_notification_03_07"));
   ASSERT_NE(h, 0u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_FALSE(std::filesystem::exists(out)) << "started before its time";
+  ASSERT_TRUE(runMarker("marker_1"));
+  CE_NOTIFICATION_TRIGGER t;
+  EXPECT_TRUE(CeGetUserNotification(h, &t)) << "started before its time";
+  EXPECT_EQ(lines(), (std::vector<std::string>{"marker_1 " + device})) << "started before its time";
 
   ASSERT_EQ(dev.Console({"clock", "+1h"}), 0);
-  EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(out); }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(waitFor([&] { return lines().size() == 2; }));
+  ASSERT_TRUE(runMarker("marker_2"));
   kill(runner, SIGTERM);
   int status;
   waitpid(runner, &status, 0);
 
-  std::ifstream in(out);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  ASSERT_EQ(lines.size(), 1u) << "the program must start exactly once";
-  EXPECT_EQ(lines[0], "timer_notification_03_07 " + device);
-  CE_NOTIFICATION_TRIGGER t;
+  auto started = lines();
+  ASSERT_EQ(started.size(), 3u) << "the program must start exactly once";
+  EXPECT_EQ(started[1], "timer_notification_03_07 " + device);
   EXPECT_FALSE(CeGetUserNotification(h, &t));
 }
 

@@ -11,6 +11,7 @@
 #include "platform/Screen.h"
 #include "platform/Window.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 using namespace platform;
 
@@ -23,9 +24,7 @@ class NullSink : public IWindowSink {
 
 template <class Pred>
 bool Eventually(Pred pred) {
-  for (int i = 0; i < 250 && !pred(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return pred();
+  return testsupport::WaitUntil(pred, 5000, 20);
 }
 
 TEST(ScreenTest, SizeChangesAreCheckedAndAnnounced) {
@@ -115,9 +114,16 @@ TEST(HardwareEventThreadTest, NoCallbackRunsAfterItsSubscriptionEnded) {
   release = true;
   unsubscriber.join();
   EXPECT_FALSE(inside.load());
+  // Events are delivered in the order they were sent, so once a later marker event has arrived
+  // the ended subscription has had its chance to be called.
+  std::atomic<bool> marked{false};
+  int marker = SubscribeHardwareEvent(
+      "marker", [&](const std::string&, const std::string&) { marked = true; });
   BroadcastHardwareEvent("slow");
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  BroadcastHardwareEvent("marker");
+  ASSERT_TRUE(Eventually([&] { return marked.load(); }));
   EXPECT_EQ(calls.load(), 1);
+  UnsubscribeHardwareEvent(marker);
 }
 
 }  // namespace

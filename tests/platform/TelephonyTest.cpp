@@ -16,20 +16,13 @@
 #include "platform/Telephony.h"
 #include "platform/Window.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 using namespace platform;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& condition) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using testsupport::WaitUntil;
 
 // A line application whose replies are collected.
 class Line {

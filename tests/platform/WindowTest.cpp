@@ -54,8 +54,11 @@ TEST_F(WindowTest, MessagesFromAnotherProcessArriveOnceInOrder) {
     EXPECT_EQ(m.wParam, static_cast<WPARAM>(i));
     EXPECT_EQ(m.lParam, -i);
   }
-  MessageQueueSink::Message extra;
-  EXPECT_FALSE(sink.Get(&extra, 200));
+  // Nothing more came: the next message is one posted after them.
+  ASSERT_EQ(dev.Console({"post", "MainWindow", "1225", "0", "0"}), 0);
+  MessageQueueSink::Message next;
+  ASSERT_TRUE(sink.Get(&next, 5000));
+  EXPECT_EQ(next.msg, 1225u);
   std::string err;
   EXPECT_NE(dev.Console({"post", "NoSuchWindow", "1", "0", "0"}, nullptr, &err), 0);
   EXPECT_NE(err.find("NoSuchWindow"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 
 class TelvaneProcess {
  public:
@@ -42,13 +43,9 @@ class TelvaneProcess {
   std::filesystem::path trace_;
 };
 
-// Polls `pred` every 20 ms until it holds or `timeoutMs` passed.
+// Polls `pred` every 20 ms until it holds or `timeoutMs` passed; the real program takes longer
+// to react than an in-process object, hence the longer default limit.
 template <class Pred>
 bool WaitUntil(Pred pred, int timeoutMs = 10000) {
-  for (int waited = 0; waited < timeoutMs; waited += 20) {
-    if (pred())
-      return true;
-    usleep(20000);
-  }
-  return pred();
+  return testsupport::WaitUntil(pred, timeoutMs, 20);
 }
