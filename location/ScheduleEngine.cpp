@@ -377,6 +377,7 @@ void CScheduleEngine::OnTimedNotification(int kind, int param) {
   if (d.clearCurrentFrame)
     ClearCurrentFrame();
   if (d.followLockedPlace) {
+    ClosePendingEvaluation();
     PostCommand(CMD_LOCK, NO_TIME_LIMIT, 1);
     return;
   }
@@ -413,6 +414,7 @@ void CScheduleEngine::LockToPlace(const CStrPlace& place) {
   }
   locked_.store(true);
   // The rest runs on the worker, in order with the evaluations already queued.
+  ClosePendingEvaluation();
   PostCommand(CMD_LOCK, NO_TIME_LIMIT, 0);
 }
 
@@ -469,7 +471,16 @@ void CScheduleEngine::FollowLock(bool start) {
 // ---- Worker ------------------------------------------------------------------------------
 
 void CScheduleEngine::QueueCommand(int command, std::intptr_t param) {
+  ClosePendingEvaluation();
   PostCommandUnique(command, NO_TIME_LIMIT, param);
+}
+
+void CScheduleEngine::ClosePendingEvaluation() {
+  // A report that arrives after this command was queued must be evaluated after it (the end of
+  // a lock queues the leaving of the locked frame, then asks for the location): it may no
+  // longer join an evaluation queued ahead of the command.
+  std::lock_guard lock(pendingMutex_);
+  pending_ = nullptr;
 }
 
 void CScheduleEngine::HandleCommandWorkerThread(int command, std::intptr_t param) {

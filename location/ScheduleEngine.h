@@ -247,6 +247,8 @@ class CScheduleEngine : public IStatusListener,
   void RunStep(const schedule::RunStep& step, const ScheduleEngineHooks& hooks);
   void LearnCell(std::int32_t cellId, std::int32_t placeId);
   void QueueCommand(int command, std::intptr_t param);
+  // Later reports queue a new evaluation instead of joining the one already queued.
+  void ClosePendingEvaluation();
   void ClearFrameNotification();
   void AwakeForActions();
   void Publish(const std::string& place, const std::string& frame);

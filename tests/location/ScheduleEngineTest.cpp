@@ -134,8 +134,13 @@ class ScheduleEngineThreadTest : public LocationFixture {
     }
     return out;
   }
-  bool WaitRuns(const std::vector<std::string>& expected) {
-    return WaitFor([&] { return Runs() == expected; });
+  ::testing::AssertionResult WaitRuns(const std::vector<std::string>& expected) {
+    if (WaitFor([&] { return Runs() == expected; }))
+      return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "runs:";
+    for (const std::string& run : Runs())
+      failure << " [" << run << "]";
+    return failure;
   }
 
   // Waits until the engine has taken more than `executedBefore` commands, finished one at or
