@@ -3,10 +3,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPixmap>
-#include <QScrollArea>
 #include <QStringList>
-#include <QVBoxLayout>
+
+#include <cstdlib>
 
 #include "app/App.h"
 #include "app/Ids.h"
@@ -19,12 +20,22 @@
 #include "data/StrLocation.h"
 #include "location/RilMgr.h"
 #include "location/ScheduleEngine.h"
+#include "managers/MobilePhoneMgr.h"
 #include "platform/Device.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Mosutil.h"
 #include "platform/Notify.h"
 #include "platform/Screen.h"
 #include "platform/Time.h"
+#include "ui/BaseWindow.h"
+#include "ui/ButtonBT.h"
+#include "ui/ButtonBand.h"
+#include "ui/ButtonConnections.h"
+#include "ui/ButtonOwnCurrentLocation.h"
+#include "ui/ButtonPhone.h"
+#include "ui/ButtonSpeaker.h"
+#include "ui/ButtonWifi.h"
+#include "ui/SkinDraw.h"
 
 using platform::LPARAM;
 using platform::UINT;
@@ -80,30 +91,30 @@ const MenuEntry kDataEntries[] = {
 
 }  // namespace
 
+// The skinned panel: the central widget of the window, drawing what the window paints and
+// handing taps and F6 back to it.
+class CWindowMain::Panel : public CBaseWindow {
+ public:
+  explicit Panel(CWindowMain* window) : CBaseWindow(window), window_(window) {}
+
+ protected:
+  void OnPaint(QPainter& p) override { window_->PaintPanel(p); }
+  void OnCommand(int id) override { window_->OnPanelCommand(id); }
+  void OnEnterButton() override { window_->Hide(); }
+  void resizeEvent(QResizeEvent* event) override {
+    CBaseWindow::resizeEvent(event);
+    window_->OnSize();
+  }
+
+ private:
+  CWindowMain* window_;
+};
+
 CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
   setWindowTitle("MainWindow");
-  auto* panel = new QWidget;
-  auto* layout = new QVBoxLayout(panel);
-  placeLabel_ = new QLabel(panel);
-  placeLabel_->setWordWrap(true);
-  placeLabel_->setAlignment(Qt::AlignCenter);
-  locationLabel_ = new QLabel(panel);
-  locationLabel_->setAlignment(Qt::AlignCenter);
-  featuresLabel_ = new QLabel(panel);
-  featuresLabel_->setWordWrap(true);
-  diagnosticLabel_ = new QLabel(panel);
-  layout->addWidget(placeLabel_);
-  layout->addWidget(locationLabel_);
-  layout->addStretch();
-  layout->addWidget(featuresLabel_);
-  layout->addStretch();
-  layout->addWidget(diagnosticLabel_);
-  // The window always has the screen's size; a panel taller than a turned screen scrolls.
-  auto* scroll = new QScrollArea(this);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidgetResizable(true);
-  scroll->setWidget(panel);
-  setCentralWidget(scroll);
+  panel_ = new Panel(this);
+  panel_->setAccessibleName("MainWindow");
+  setCentralWidget(panel_);
 }
 
 CWindowMain::~CWindowMain() {
@@ -152,8 +163,11 @@ bool CWindowMain::InitGUI() {
     Trace(TRACE_INFO, "La aplicacion ya estaba en ejecucion");
     return false;
   }
+  if (!LoadSkin())
+    return false;
   ApplyScreenSize();
   CreateMenus();
+  CreateButtons();
   platform::HWND h = platform::RegisterTopLevelWindow(kMainWindowClass, sink_.get());
   if (!h) {
     Trace(TRACE_ERROR, "Error registrando clase principal");
@@ -184,9 +198,166 @@ bool CWindowMain::InitGUI() {
   show();
   shown_ = true;
   RecordVisibility();
+  if (place_)
+    place_->setFocus();
   UpdateDiagnosticLine();
   RefreshPanel();
   return true;
+}
+
+bool CWindowMain::LoadSkin() {
+  skin_ = CSkin::CreateForScreen();
+  if (skin_->GetLoadResult() != CSkin::LoadResult::kLoaded) {
+    // Without its skin the program cannot show its panel: it says where it looked and ends.
+    std::string text = skin_->GetLoadErrorText();
+    Trace(TRACE_ERROR, "CWindowMain::LoadSkin %s", text.c_str());
+    platform::ErrorBox(0, "%s", text.c_str());
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+  SetSkinImageFolder(skin_->GetSkinFolder());
+  backgroundBitmap_ =
+      QImage(QString::fromStdString(platform::GetCurrentDirectory() + "/mainwindow_bg.jpg"));
+  // The bar icons every skin falls back on.
+  LoadSkinImage("battery.png");
+  LoadSkinImage("signal.png");
+  ReadLayout();
+  return true;
+}
+
+void CWindowMain::ReadLayout() {
+  if (pugi::xml_node layout = skin_->GetLayoutNode()) {
+    if (pugi::xml_node n = skin_->SelectNode(layout, "./image[@id='background']"))
+      skin_->ReadImage(background_, n);
+    if (pugi::xml_node n = layout.child("DownTextSate"))
+      skin_->ReadTextLabel(downText_, n);
+  }
+  skin_->GetBarConfig(battery_, "battery");
+  skin_->GetBarConfig(signal_, "signal");
+}
+
+void CWindowMain::CreateButtons() {
+  auto plain = [](const char* skinId, int id, const char* caption, const char* file) {
+    ButtonParams p;
+    p.skinId = skinId;
+    p.controlId = id;
+    p.captionId = caption;
+    p.off = p.on = p.disabled = file;
+    return p;
+  };
+  CSkin* skin = skin_.get();
+  place_ = new CButtonOwnCurrentLocation(panel_, panel_, skin);
+  auto* connections = new CButtonConnections(panel_, panel_, skin);
+  auto* band = new CButtonBand(panel_, panel_, skin);
+  auto* hide = new CButtonOwnDrawImage(panel_, panel_, skin,
+                                       plain("hide", CMD_HIDE_BUTTON, "HIDE BUTTON", "hide.png"));
+  auto* refresh = new CButtonOwnDrawImage(
+      panel_, panel_, skin, plain("refresh", CMD_REFRESH, "REFRESH BUTTON", "refresh.png"));
+  auto* wifi = new CButtonWifi(panel_, panel_, skin);
+  auto* bt = new CButtonBT(panel_, panel_, skin);
+  auto* speaker = new CButtonSpeaker(panel_, panel_, skin);
+  auto* phone = new CButtonPhone(panel_, panel_, skin);
+  struct Entry {
+    CButtonOwnDrawImage* button;
+    int mgrId;
+  } entries[] = {{place_, MGR_ID_RIL}, {connections, MGR_ID_CONNECTIONS},
+                 {band, MGR_ID_BAND},  {hide, -1},
+                 {refresh, -1},        {wifi, MGR_ID_WIFI},
+                 {bt, MGR_ID_BT},      {speaker, MGR_ID_SPEAKER},
+                 {phone, MGR_ID_PHONE}};
+  for (const Entry& e : entries) {
+    e.button->Create();
+    panel_->AddButton(e.button);
+    buttons_.push_back(e.button);
+    if (CMgr* mgr = e.mgrId >= 0 ? CMgr::GetMgr(e.mgrId) : nullptr) {
+      e.button->Listen(mgr);
+      mgr->RefreshStatus(1);
+    }
+  }
+}
+
+void CWindowMain::OnSize() {
+  if (!skin_)
+    return;
+  skin_->DetectScreen();
+  if (skin_->NeedsReload()) {
+    // Another screen class: its own skin file and images.
+    skin_->LoadSkin();
+    SetSkinImageFolder(skin_->GetSkinFolder());
+  }
+  int w = panel_->width();
+  int h = panel_->height();
+  platform::ScreenSize screen = platform::GetScreenSize();
+  if (screen.width > 0 && screen.height > 0) {
+    w = screen.width;
+    h = screen.height;
+  }
+  if (h > w) {
+    panel_->SetDefaultButtonSize(60, 65);
+    panel_->SetScale(h == 640 ? 2 : 1);
+  } else if (w == h) {
+    panel_->SetDefaultButtonSize(40, 45);
+    panel_->SetScale(1);
+  } else if (h == 480) {
+    panel_->SetDefaultButtonSize(60, 65);
+    panel_->SetScale(2);
+  } else {
+    panel_->SetDefaultButtonSize(40, 45);
+    panel_->SetScale(1);
+  }
+  int orientation = skin_->GetScreenOrientation();
+  if (orientation != lastOrientation_) {
+    Trace(TRACE_DEBUG, "Cambio de orientacion");
+    lastOrientation_ = orientation;
+    ReadLayout();
+    panel_->ReorderShell();
+  }
+  panel_->update();
+}
+
+void CWindowMain::OnPanelCommand(int id) {
+  // Feature buttons only take the focus for now; hide and refresh act.
+  if (id == CMD_HIDE_BUTTON || id == CMD_REFRESH)
+    OnCommand(id);
+}
+
+void CWindowMain::PaintPanel(QPainter& p) {
+  CStopwatch watch;
+  watch.Start();
+  QRect all = panel_->rect();
+  if (!backgroundBitmap_.isNull())
+    p.drawImage(all, backgroundBitmap_);
+  else
+    p.fillRect(all, Qt::white);
+  if (const QImage* bg = background_.file.empty() ? nullptr : LoadSkinImage(background_.file)) {
+    const SkinPosition& bp = background_.position;
+    p.drawImage(QRect(bp.x >= 0 ? bp.x : 0, bp.y >= 0 ? bp.y : 0, bp.cx >= 0 ? bp.cx : all.width(),
+                      bp.cy >= 0 ? bp.cy : all.height()),
+                *bg);
+  }
+  CRilMgr* ril = CRilMgr::GetInstance();
+  CMobilePhoneMgr* phone = CMobilePhoneMgr::GetInstance();
+  bool external = phone && phone->IsOnExternalPower();
+  batteryRects_ =
+      CBarPainter::DrawBattery(p, battery_, ril ? ril->GetBatteryPercent() : 0, external);
+  signalRects_ = CBarPainter::DrawSignal(p, signal_, ril ? ril->GetSignalPercent() : 0);
+  if (!diagnosticText_.isEmpty()) {
+    p.setFont(SkinQFont("Tahoma", 12, 700));
+    p.setPen(Qt::black);
+    p.drawText(QRect(2, 2, all.width() - 4, 14), Qt::AlignLeft | Qt::AlignVCenter, diagnosticText_);
+  }
+  const SkinPosition& dp = downText_.position;
+  if (dp.cx > 0 && dp.cy > 0 && !panel_->GetBottomText().empty()) {
+    const SkinFont& f = downText_.font;
+    p.setFont(SkinQFont(f.family, f.size >= 0 ? f.size : 12, f.bold >= 0 ? f.bold : 400));
+    p.setPen(f.color.r >= 0 ? ToQColor(f.color) : QColor(Qt::black));
+    QRect box(dp.x, dp.y, dp.cx, dp.cy);
+    p.drawText(box, Qt::AlignCenter,
+               p.fontMetrics().elidedText(QString::fromStdString(panel_->GetBottomText()),
+                                          Qt::ElideRight, box.width()));
+  }
+  watch.Stop();
+  Trace(TRACE_TRACE, "CWindowMain::OnPaint %.3f ms", watch.Elapsed() * 1000.0);
 }
 
 void CWindowMain::CreateMenus() {
@@ -452,37 +623,10 @@ void CWindowMain::RequestPanelRefresh() {
 }
 
 void CWindowMain::RefreshPanel() {
-  CTexts* texts = CTexts::GetInstance();
-  QStringList features;
-  for (CMgr* mgr : CMgr::GetAll()) {
-    std::string name = mgr->GetName();
-    int status = mgr->GetStatus();
-    if (name == "unknown" || status == STATUS_DISABLED)
-      continue;
-    features << QString::fromStdString(name + ": " + mgr->GetStatusName(status));
-  }
-  featuresLabel_->setText(features.join("\n"));
-
-  CRilMgr* ril = CRilMgr::GetInstance();
-  if (!ril || ril->GetStatus() == STATUS_DISABLED) {
-    locationLabel_->clear();
-    return;
-  }
-  CScheduleEngine* engine = CScheduleEngine::GetInstance();
-  bool locked = engine && engine->IsLocked();
-  QStringList lines;
-  lines << QString::fromStdString(texts->GetText(locked ? "LAC LOCKED" : "LAC INTRO")) +
-               QString::number(static_cast<std::uint32_t>(ril->GetLac()));
-  lines << QString::fromStdString(texts->GetText(locked ? "CELL LOCKED" : "CELL INTRO")) +
-               QString::number(static_cast<std::uint32_t>(ril->GetCellId()));
-  lines << QString::fromStdString(
-      texts->GetText(CStrLocation::IsCellMode() ? "CELL MODE" : "LAC MODE"));
-  lines << QString::fromStdString(texts->GetText(locked ? "LOCK ON" : "LOCK OFF"));
-  lines << QString::fromStdString(texts->GetText("PANEL SIGNAL")) +
-               QString::number(ril->GetSignalPercent()) + "%  " +
-               QString::fromStdString(texts->GetText("PANEL BATTERY")) +
-               QString::number(ril->GetBatteryPercent()) + "%";
-  locationLabel_->setText(lines.join("\n"));
+  // The buttons follow their managers themselves; the panel's texts and the bars are read here.
+  if (place_)
+    place_->RefreshPlace();
+  panel_->update();
 }
 
 void CWindowMain::PublishPlace(const std::string& place, const std::string& frame) {
@@ -492,9 +636,7 @@ void CWindowMain::PublishPlace(const std::string& place, const std::string& fram
   if (platform::HWND item = todayHwnd_.load()) {
     platform::PostMessage(item, WM_ITEM_PLACE_CHANGED, 0, 0);
   }
-  QString text = QString::fromStdString(place) + "\n" + QString::fromStdString(frame);
-  QMetaObject::invokeMethod(
-      this, [this, text] { placeLabel_->setText(text); }, Qt::QueuedConnection);
+  RequestPanelRefresh();
 }
 
 void CWindowMain::RefreshNotificationDiagnostics() {
@@ -509,13 +651,15 @@ void CWindowMain::SetCloseWithoutAsking() {
 
 void CWindowMain::UpdateDiagnosticLine() {
   if (!CRegistrySettings::DebugInfo()) {
-    diagnosticLabel_->clear();
+    diagnosticText_.clear();
+    panel_->update();
     return;
   }
   std::vector<platform::HNOTIFY> handles;
   platform::CeGetUserNotificationHandles(&handles, 500);
   platform::SYSTEMTIME now = platform::Clock::LocalTime();
-  diagnosticLabel_->setText(QString::asprintf("%d-%d-%d[%02d-%02d:%02d:%02d]", counter1_, counter2_,
-                                              static_cast<int>(handles.size()), now.wDay, now.wHour,
-                                              now.wMinute, now.wSecond));
+  diagnosticText_ = QString::asprintf("%d-%d-%d[%02d-%02d:%02d:%02d]", counter1_, counter2_,
+                                      static_cast<int>(handles.size()), now.wDay, now.wHour,
+                                      now.wMinute, now.wSecond);
+  panel_->update();
 }

@@ -8,7 +8,7 @@
 // operations are safe from any thread.
 #pragma once
 
-#include <QLabel>
+#include <QImage>
 #include <QMainWindow>
 
 #include <atomic>
@@ -21,9 +21,14 @@
 #include "app/MainWindowInterface.h"
 #include "app/PerfCounter.h"
 #include "platform/Window.h"
+#include "ui/BarConfigXML.h"
+#include "ui/BarPainter.h"
+#include "ui/Skin.h"
 
 class ITimerNotificationTarget;
 class QMenu;
+class CButtonOwnDrawImage;
+class CButtonOwnCurrentLocation;
 
 class CWindowMain : public QMainWindow, public IMainWindow {
   Q_OBJECT
@@ -121,8 +126,32 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   void RefreshPanel();
 
   std::atomic<bool> panelRefreshQueued_{false};
-  QLabel* placeLabel_ = nullptr;
-  QLabel* locationLabel_ = nullptr;
-  QLabel* featuresLabel_ = nullptr;
-  QLabel* diagnosticLabel_ = nullptr;
+
+  // The skinned panel (the central widget); see WindowMain.cpp.
+  class Panel;
+  friend class Panel;
+  // Loads the skin; false (after the error box) when it cannot be located or read.
+  bool LoadSkin();
+  // Creates the buttons in their order, each listening to its manager and refreshed once.
+  void CreateButtons();
+  // Re-reads the layout element, the bars and the buttons when the orientation changed.
+  void OnSize();
+  void ReadLayout();
+  // Draws the background, the bars, the diagnostic line and the bottom text.
+  void PaintPanel(QPainter& p);
+  void OnPanelCommand(int id);
+
+  Panel* panel_ = nullptr;
+  std::unique_ptr<CSkin> skin_;
+  CBarBatteryConfigXML battery_;
+  CBarSignalConfigXML signal_;
+  CBarPainter::Rects batteryRects_;
+  CBarPainter::Rects signalRects_;
+  SkinImage background_;
+  SkinTextLabel downText_;
+  QImage backgroundBitmap_;  // mainwindow_bg.jpg
+  int lastOrientation_ = 3;  // 3: not laid out yet
+  QString diagnosticText_;
+  CButtonOwnCurrentLocation* place_ = nullptr;
+  std::vector<CButtonOwnDrawImage*> buttons_;
 };
