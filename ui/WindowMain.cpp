@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStringList>
 #include <QVBoxLayout>
@@ -25,6 +27,7 @@
 #include "platform/Notify.h"
 #include "platform/Screen.h"
 #include "platform/Time.h"
+#include "platform/qt/WindowTracker.h"
 
 using platform::LPARAM;
 using platform::UINT;
@@ -82,6 +85,10 @@ const MenuEntry kDataEntries[] = {
 
 CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
   setWindowTitle("MainWindow");
+  // On the phone's own screen (Qt's offscreen platform) the full-screen window has no frame, so
+  // that it covers the screen from its corner.
+  if (QGuiApplication::platformName() == "offscreen")
+    setWindowFlag(Qt::FramelessWindowHint);
   auto* panel = new QWidget;
   auto* layout = new QVBoxLayout(panel);
   placeLabel_ = new QLabel(panel);
@@ -127,10 +134,13 @@ CWindowMain::~CWindowMain() {
 
 void CWindowMain::ApplyScreenSize() {
   platform::ScreenSize size = platform::GetScreenSize();
-  if (size.width == width() && size.height == height())
+  // Full screen: the window covers the phone's screen from its top-left corner.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  QRect full(screen ? screen->geometry().topLeft() : QPoint(), QSize(size.width, size.height));
+  if (geometry() == full)
     return;
   Trace(TRACE_DEBUG, "CWindowMain::ApplyScreenSize(%d, %d)", size.width, size.height);
-  resize(size.width, size.height);
+  setGeometry(full);
 }
 
 void CWindowMain::SaveScreenshot(std::uint64_t id, const std::string& file) {
@@ -160,6 +170,7 @@ bool CWindowMain::InitGUI() {
     return false;
   }
   hwnd_.store(h);
+  platform::qt::WindowTracker::Instance().Track(this, h);
   // The phone's screen can turn or change size, and the console can ask for a picture of the
   // window; both arrive on the endpoint thread and are handled on this one.
   screenSubscription_ = platform::SubscribeHardwareEvent(
@@ -380,6 +391,28 @@ void CWindowMain::closeEvent(QCloseEvent* event) {
     QApplication::quit();
   } else {
     event->ignore();
+  }
+}
+
+void CWindowMain::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_F6:
+    case Qt::Key_Context1:
+      // F6 and the left soft key ("Hide") hide the program.
+      OnCommand(CMD_HIDE);
+      break;
+    case Qt::Key_Context2:
+      // The right soft key opens the menu.
+      for (QAction* action : menuBar()->actions()) {
+        if (action->menu()) {
+          menuBar()->setActiveAction(action);
+          break;
+        }
+      }
+      break;
+    default:
+      QMainWindow::keyPressEvent(event);
+      break;
   }
 }
 

@@ -78,6 +78,9 @@ class CWindowMain : public QMainWindow, public IMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  // The phone's keys (see platform/qt/WindowTracker.h): F6 and the left soft key hide the window,
+  // the right soft key opens the menu.
+  void keyPressEvent(QKeyEvent* event) override;
   // Activation marks the window as shown; deactivation of a window hidden meanwhile hides it.
   void changeEvent(QEvent* event) override;
 
