@@ -1,5 +1,8 @@
 #include "platform/Input.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "platform/Json.h"
 #include "platform/Requests.h"
 #include "platform/Window.h"
@@ -56,8 +59,13 @@ std::optional<InputRequest> Parse(const std::string& text) {
 
 std::optional<PhoneKey> PhoneKeyFromName(std::string_view name) {
   for (std::size_t i = 0; i < kPhoneKeyNames.size(); ++i) {
-    if (kPhoneKeyNames[i] == name)
+    std::string_view known = kPhoneKeyNames[i];
+    if (known.size() == name.size() &&
+        std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
+          return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
       return static_cast<PhoneKey>(i);
+    }
   }
   return std::nullopt;
 }

@@ -36,6 +36,7 @@ enum class PhoneKey {
 inline constexpr std::array<std::string_view, 10> kPhoneKeyNames = {
     "up", "down", "left", "right", "tab", "enter", "escape", "f6", "softleft", "softright"};
 
+// The key of a name of kPhoneKeyNames in any case, nullopt for any other name.
 std::optional<PhoneKey> PhoneKeyFromName(std::string_view name);
 std::string_view PhoneKeyName(PhoneKey key);
 
