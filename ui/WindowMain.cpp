@@ -84,7 +84,8 @@ const MenuEntry kDataEntries[] = {
 }  // namespace
 
 CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
-  setWindowTitle("MainWindow");
+  // The title the phone's task bar and the console's window list show.
+  setWindowTitle("Telvane");
   // On the phone's own screen (Qt's offscreen platform) the full-screen window has no frame, so
   // that it covers the screen from its corner.
   if (QGuiApplication::platformName() == "offscreen")

@@ -335,6 +335,9 @@ void WindowTracker::Deliver(std::uint64_t id, const InputRequest& request) {
   const Qt::Key key = QtKeyFor(request.key);
   DeliverAndAnswer(
       [window, key] {
+        // The window in front takes the keys when no window is active, as on the phone.
+        if (!window->isActiveWindow() && window->windowType() != Qt::Popup)
+          window->activateWindow();
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, KeyText(key));
         QCoreApplication::sendEvent(window->windowHandle(), &press);
         if (!window || !window->windowHandle())

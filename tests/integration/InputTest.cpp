@@ -57,7 +57,7 @@ TEST(InputTest, TapsAndKeysReachTheWindowAndTheScreenShowsIt) {
   // The main window covers the screen and is listed with its owner.
   Json main = *WindowOf(dev, "MainWindow");
   EXPECT_EQ(main["pid"], telvane.Pid());
-  EXPECT_EQ(main["title"], "MainWindow");
+  EXPECT_EQ(main["title"], "Telvane");
   EXPECT_EQ(main["enabled"], true);
   EXPECT_EQ(main["x"], 0);
   EXPECT_EQ(main["y"], 0);
@@ -66,7 +66,7 @@ TEST(InputTest, TapsAndKeysReachTheWindowAndTheScreenShowsIt) {
   std::string out, err;
   ASSERT_EQ(dev.Console({"state"}, &out), 0);
   EXPECT_NE(out.find("MainWindow  pid " + std::to_string(telvane.Pid()) +
-                     "  visible active  240x320+0+0  \"MainWindow\""),
+                     "  visible active  240x320+0+0  \"Telvane\""),
             std::string::npos)
       << out;
 
