@@ -46,6 +46,7 @@ CREATE TABLE IF NOT EXISTS reg_watches(
 CREATE INDEX IF NOT EXISTS reg_watches_target ON reg_watches(root, path);
 CREATE TABLE IF NOT EXISTS endpoints(
   pid INTEGER PRIMARY KEY, address TEXT NOT NULL, role TEXT NOT NULL, started TEXT NOT NULL);
+-- InstallWindowHandlers adds the windows' screen state columns (title, geometry, z, ...).
 CREATE TABLE IF NOT EXISTS windows(
   hwnd INTEGER PRIMARY KEY AUTOINCREMENT, class TEXT NOT NULL COLLATE NOCASE, pid INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS window_messages(

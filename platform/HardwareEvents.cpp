@@ -106,6 +106,15 @@ int BroadcastHardwareEvent(const std::string& event, const std::string& payload)
   return reached;
 }
 
+bool SendHardwareEvent(int pid, const std::string& event, const std::string& payload) {
+  Device* dev = Device::Current();
+  if (!dev || pid <= 0)
+    return false;
+  Packer packer;
+  packer.Str(event).Str(payload);
+  return dev->endpoint().Send(pid, PacketKind::kHardwareEvent, packer.Data());
+}
+
 void InstallHardwareEventHandlers(Device& device) {
   device.endpoint().SetHandler(PacketKind::kHardwareEvent, OnPacket);
 }

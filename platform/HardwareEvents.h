@@ -28,6 +28,9 @@ void UnsubscribeHardwareEvent(int subscription);
 // number of processes reached.
 int BroadcastHardwareEvent(const std::string& event, const std::string& payload = "");
 
+// Sends the event to one process of the current device. False when it has no live endpoint.
+bool SendHardwareEvent(int pid, const std::string& event, const std::string& payload = "");
+
 // Wiring used by Device::Open and Device::Close.
 void InstallHardwareEventHandlers(Device& device);
 void ResetHardwareEventSubscriptions();

@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -13,6 +15,8 @@
 
 #include "platform/Device.h"
 #include "platform/HardwareEvents.h"
+#include "platform/Json.h"
+#include "platform/Requests.h"
 #include "platform/Window.h"
 
 namespace platform {
@@ -22,6 +26,8 @@ constexpr const char* kWidthState = "screen_width";
 constexpr const char* kHeightState = "screen_height";
 constexpr const char* kRequestEvent = "screenshot";
 constexpr const char* kDoneEvent = "screenshot_done";
+constexpr const char* kWindowPictureEvent = "window_picture";
+constexpr const char* kComposeEvent = "screen_compose";
 constexpr int kMinSide = 100;
 constexpr int kMaxSide = 4000;
 
@@ -133,6 +139,116 @@ int ServeScreenshots(const std::string& className,
 
 void CompleteScreenshot(std::uint64_t id, const std::string& error) {
   BroadcastHardwareEvent(kDoneEvent, std::to_string(id) + "\t" + error);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool RequestScreenPicture(const std::string& hostFile, DWORD timeoutMs, std::string* error) {
+  namespace fs = std::filesystem;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto remaining = [&] {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<DWORD>(std::max<std::int64_t>(left.count(), 1));
+  };
+  std::vector<WindowInfo> shown;
+  int composer = 0;
+  for (const WindowInfo& w : ListWindows()) {
+    if (w.state.visible && w.state.width > 0 && w.state.height > 0)
+      shown.push_back(w);
+    // Any process that has recorded a window's state has a user interface that can compose.
+    if (!composer && (w.state.visible || w.state.width > 0))
+      composer = w.pid;
+  }
+  if (!shown.empty())
+    composer = shown.front().pid;
+  if (!composer) {
+    *error = "no program with a window runs on the device";
+    return false;
+  }
+  std::error_code ec;
+  fs::path folder =
+      fs::temp_directory_path(ec) / ("telvane-screen-" + std::to_string(getpid()) + "-" +
+                                     std::to_string(NewRequestId() & 0xFFFFFFFFu));
+  if (ec || !fs::create_directories(folder, ec)) {
+    *error = "cannot create a folder for the window pictures";
+    return false;
+  }
+  ScreenComposition composition;
+  composition.size = GetScreenSize();
+  composition.file = hostFile;
+  // Bottom first. A window that went away or was hidden since the list was read is left out.
+  for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
+    std::string file = (folder / ("window-" + std::to_string(it->hwnd) + ".png")).string();
+    Json request = {{"hwnd", it->hwnd}, {"file", file}};
+    std::string ignored;
+    if (AskProcess(it->pid, kWindowPictureEvent, JsonText(request), remaining(), &ignored))
+      composition.layers.push_back({file, it->state.x, it->state.y});
+  }
+  Json layers = Json::array();
+  for (const ScreenLayer& layer : composition.layers)
+    layers.push_back({{"file", layer.file}, {"x", layer.x}, {"y", layer.y}});
+  Json request = {{"width", composition.size.width},
+                  {"height", composition.size.height},
+                  {"file", hostFile},
+                  {"layers", std::move(layers)}};
+  bool composed = AskProcess(composer, kComposeEvent, JsonText(request), remaining(), error);
+  fs::remove_all(folder, ec);
+  return composed;
+}
+
+int ServeWindowPictures(
+    std::function<void(std::uint64_t id, HWND hwnd, const std::string& hostFile)> onRequest) {
+  return ServeRequests(kWindowPictureEvent, [onRequest = std::move(onRequest)](
+                                                std::uint64_t id, const std::string& payload) {
+    auto json = ParseJson(payload);
+    if (!json || !json->is_object() || !json->contains("hwnd") || !json->contains("file") ||
+        !(*json)["hwnd"].is_number_unsigned() || !(*json)["file"].is_string()) {
+      CompleteWindowPicture(id, "malformed picture request");
+      return;
+    }
+    onRequest(id, (*json)["hwnd"].get<HWND>(), (*json)["file"].get<std::string>());
+  });
+}
+
+void CompleteWindowPicture(std::uint64_t id, const std::string& error) {
+  AnswerRequest(kWindowPictureEvent, id, error);
+}
+
+int ServeScreenComposition(
+    std::function<void(std::uint64_t id, const ScreenComposition& composition)> onRequest) {
+  return ServeRequests(kComposeEvent, [onRequest = std::move(onRequest)](
+                                          std::uint64_t id, const std::string& payload) {
+    ScreenComposition composition;
+    bool ok = false;
+    if (auto json = ParseJson(payload); json && json->is_object()) {
+      try {
+        composition.size.width = json->at("width").get<int>();
+        composition.size.height = json->at("height").get<int>();
+        composition.file = json->at("file").get<std::string>();
+        for (const auto& layer : json->at("layers")) {
+          composition.layers.push_back({layer.at("file").get<std::string>(),
+                                        layer.at("x").get<int>(), layer.at("y").get<int>()});
+        }
+        ok = composition.size.width >= kMinSide && composition.size.width <= kMaxSide &&
+             composition.size.height >= kMinSide && composition.size.height <= kMaxSide &&
+             !composition.file.empty();
+      } catch (const std::exception&) {
+        ok = false;
+      }
+    }
+    if (!ok) {
+      CompleteScreenComposition(id, "malformed composition request");
+      return;
+    }
+    onRequest(id, composition);
+  });
+}
+
+void CompleteScreenComposition(std::uint64_t id, const std::string& error) {
+  AnswerRequest(kComposeEvent, id, error);
 }
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <map>
+#include <set>
+#include <utility>
 
 #include "platform/Device.h"
 #include "platform/Endpoint.h"
@@ -56,7 +58,11 @@ HWND RegisterTopLevelWindow(std::string_view className, IWindowSink* sink) {
   HWND hwnd = 0;
   Store& store = dev->store();
   store.Transaction([&] {
-    store.Prepare("INSERT INTO windows(class,pid) VALUES(?,?)")
+    // A new window opens above the others.
+    store
+        .Prepare(
+            "INSERT INTO windows(class,pid,z) VALUES(?,?,(SELECT COALESCE(MAX(z),0)+1 FROM "
+            "windows))")
         .Bind(1, std::string(className))
         .Bind(2, dev->endpoint().Pid())
         .Run();
@@ -128,6 +134,94 @@ BOOL SetForegroundWindow(HWND hwnd) {
   return Post(hwnd, WM_PLATFORM_FOREGROUND, 0, 0);
 }
 
+bool SetWindowState(HWND hwnd, const WindowState& state, bool toTop) {
+  Device* dev = Device::Current();
+  if (!dev || hwnd == 0)
+    return false;
+  Store& store = dev->store();
+  bool found = false;
+  const auto id = static_cast<std::int64_t>(hwnd);
+  store.Transaction([&] {
+    store
+        .Prepare(
+            "UPDATE windows SET title=?, visible=?, enabled=?, x=?, y=?, width=?, height=?, "
+            "active=? WHERE hwnd=?")
+        .Bind(1, state.title)
+        .Bind(2, state.visible ? 1 : 0)
+        .Bind(3, state.enabled ? 1 : 0)
+        .Bind(4, state.x)
+        .Bind(5, state.y)
+        .Bind(6, state.width)
+        .Bind(7, state.height)
+        .Bind(8, state.active ? 1 : 0)
+        .Bind(9, id)
+        .Run();
+    found = store.Changes() > 0;
+    if (!found)
+      return;
+    if (toTop) {
+      store
+          .Prepare(
+              "UPDATE windows SET z=(SELECT MAX(z)+1 FROM windows) WHERE hwnd=? AND EXISTS("
+              "SELECT 1 FROM windows o WHERE o.hwnd<>windows.hwnd AND o.z>=windows.z)")
+          .Bind(1, id)
+          .Run();
+    }
+    if (state.active)
+      store.Prepare("UPDATE windows SET active=0 WHERE hwnd<>? AND active<>0").Bind(1, id).Run();
+  });
+  return found;
+}
+
+std::vector<WindowInfo> ListWindows() {
+  std::vector<WindowInfo> windows;
+  Device* dev = Device::Current();
+  if (!dev)
+    return windows;
+  Endpoint::PruneDead(*dev);
+  auto st = dev->store().Prepare(
+      "SELECT hwnd, class, pid, title, visible, enabled, x, y, width, height, active FROM windows "
+      "ORDER BY z DESC, hwnd DESC");
+  while (st.Step()) {
+    WindowInfo w;
+    w.hwnd = static_cast<HWND>(st.Int(0));
+    w.className = st.Text(1);
+    w.pid = static_cast<int>(st.Int(2));
+    w.state.title = st.Text(3);
+    w.state.visible = st.Int(4) != 0;
+    w.state.enabled = st.Int(5) != 0;
+    w.state.x = static_cast<int>(st.Int(6));
+    w.state.y = static_cast<int>(st.Int(7));
+    w.state.width = static_cast<int>(st.Int(8));
+    w.state.height = static_cast<int>(st.Int(9));
+    w.state.active = st.Int(10) != 0;
+    windows.push_back(std::move(w));
+  }
+  return windows;
+}
+
+HWND WindowFromPoint(int x, int y) {
+  for (const WindowInfo& w : ListWindows()) {
+    if (w.state.visible && w.state.Contains(x, y))
+      return w.hwnd;
+  }
+  return 0;
+}
+
+HWND ActiveWindow() {
+  HWND topMost = 0;
+  for (const WindowInfo& w : ListWindows()) {
+    if (!w.state.visible)
+      continue;
+    if (w.state.active)
+      return w.hwnd;
+    if (!topMost)
+      topMost = w.hwnd;
+  }
+  // The active window went away (or was another program's): the window in front takes the keys.
+  return topMost;
+}
+
 UINT RegisterWindowMessage(std::string_view name) {
   Device* dev = Device::Current();
   if (!dev || name.empty())
@@ -182,6 +276,27 @@ std::size_t MessageQueueSink::Size() {
 }
 
 void InstallWindowHandlers(Device& device) {
+  // Stores created before windows had their screen state gain the columns, with the values of a
+  // window that has not been shown yet.
+  Store& store = device.store();
+  store.Transaction([&] {
+    std::set<std::string> columns;
+    {
+      auto st = store.Prepare("PRAGMA table_info(windows)");
+      while (st.Step())
+        columns.insert(st.Text(1));
+    }
+    const std::pair<const char*, const char*> kStateColumns[] = {
+        {"title", "TEXT NOT NULL DEFAULT ''"},     {"visible", "INTEGER NOT NULL DEFAULT 0"},
+        {"enabled", "INTEGER NOT NULL DEFAULT 1"}, {"x", "INTEGER NOT NULL DEFAULT 0"},
+        {"y", "INTEGER NOT NULL DEFAULT 0"},       {"width", "INTEGER NOT NULL DEFAULT 0"},
+        {"height", "INTEGER NOT NULL DEFAULT 0"},  {"z", "INTEGER NOT NULL DEFAULT 0"},
+        {"active", "INTEGER NOT NULL DEFAULT 0"}};
+    for (const auto& [name, type] : kStateColumns) {
+      if (!columns.count(name))
+        store.Exec(std::string("ALTER TABLE windows ADD COLUMN ") + name + " " + type);
+    }
+  });
   device.endpoint().SetHandler(PacketKind::kWindowMessage, OnPacket);
 }
 

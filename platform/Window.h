@@ -6,6 +6,11 @@
 // of another process it travels as a datagram and reaches the sink on that process's endpoint
 // thread. Sinks must therefore be thread-safe and must not block: a user interface queues the
 // message onto its own thread.
+//
+// The registry also holds what the phone's screen shows: each window's title, visibility,
+// enabled state, geometry in screen coordinates, stacking order and which window is active. The
+// owner's user interface records them as they change (platform/qt/WindowTracker.h does it for
+// Qt windows); the device console reads them to list windows and to find where a tap lands.
 #pragma once
 
 #include <condition_variable>
@@ -13,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Types.h"
 
@@ -46,6 +52,43 @@ BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL ShowWindow(HWND hwnd, int showCommand);
 BOOL SetForegroundWindow(HWND hwnd);
 
+// What the screen shows of a window. Geometry is the client area in screen coordinates.
+struct WindowState {
+  std::string title;
+  bool visible = false;
+  bool enabled = true;
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  // The window that receives the phone's keys; at most one window of the device is active.
+  bool active = false;
+
+  bool Contains(int px, int py) const {
+    return px >= x && py >= y && px - x < width && py - y < height;
+  }
+  bool operator==(const WindowState&) const = default;
+};
+
+struct WindowInfo {
+  HWND hwnd = 0;
+  std::string className;
+  int pid = 0;
+  WindowState state;
+};
+
+// Records the window's state. `toTop` puts it above every other window of the device (it was
+// shown, raised or activated); an active window makes every other window of the device inactive.
+// False when the window is not registered. Called by the owner's user-interface thread.
+bool SetWindowState(HWND hwnd, const WindowState& state, bool toTop);
+// Every window of a live process of the device, top-most first.
+std::vector<WindowInfo> ListWindows();
+// The top-most visible window whose rectangle holds the screen point, 0 when none.
+HWND WindowFromPoint(int x, int y);
+// The window that takes the phone's keys: the visible window that is active, else the top-most
+// visible window; 0 when none is visible.
+HWND ActiveWindow();
+
 // A message number for `name`, the same in every process of the device (from 0xC000 up).
 UINT RegisterWindowMessage(std::string_view name);
 
@@ -68,7 +111,8 @@ class MessageQueueSink : public IWindowSink {
   std::deque<Message> messages_;
 };
 
-// Wiring used by Device::Open and Device::Close.
+// Wiring used by Device::Open and Device::Close. The first adds the state columns to a store
+// created before windows had them.
 void InstallWindowHandlers(Device& device);
 void ResetLocalWindows();
 

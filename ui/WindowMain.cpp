@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
@@ -36,6 +37,7 @@
 #include "ui/ButtonSpeaker.h"
 #include "ui/ButtonWifi.h"
 #include "ui/SkinDraw.h"
+#include "platform/qt/WindowTracker.h"
 
 using platform::LPARAM;
 using platform::UINT;
@@ -111,7 +113,12 @@ class CWindowMain::Panel : public CBaseWindow {
 };
 
 CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
-  setWindowTitle("MainWindow");
+  // The title the phone's task bar and the console's window list show.
+  setWindowTitle("Telvane");
+  // On the phone's own screen (Qt's offscreen platform) the full-screen window has no frame, so
+  // that it covers the screen from its corner.
+  if (QGuiApplication::platformName() == "offscreen")
+    setWindowFlag(Qt::FramelessWindowHint);
   panel_ = new Panel(this);
   panel_->setAccessibleName("MainWindow");
   setCentralWidget(panel_);
@@ -138,10 +145,13 @@ CWindowMain::~CWindowMain() {
 
 void CWindowMain::ApplyScreenSize() {
   platform::ScreenSize size = platform::GetScreenSize();
-  if (size.width == width() && size.height == height())
+  // Full screen: the window covers the phone's screen from its top-left corner.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  QRect full(screen ? screen->geometry().topLeft() : QPoint(), QSize(size.width, size.height));
+  if (geometry() == full)
     return;
   Trace(TRACE_DEBUG, "CWindowMain::ApplyScreenSize(%d, %d)", size.width, size.height);
-  resize(size.width, size.height);
+  setGeometry(full);
 }
 
 void CWindowMain::SaveScreenshot(std::uint64_t id, const std::string& file) {
@@ -174,6 +184,7 @@ bool CWindowMain::InitGUI() {
     return false;
   }
   hwnd_.store(h);
+  platform::qt::WindowTracker::Instance().Track(this, h);
   // The phone's screen can turn or change size, and the console can ask for a picture of the
   // window; both arrive on the endpoint thread and are handled on this one.
   screenSubscription_ = platform::SubscribeHardwareEvent(
@@ -551,6 +562,27 @@ void CWindowMain::closeEvent(QCloseEvent* event) {
     QApplication::quit();
   } else {
     event->ignore();
+  }
+}
+
+void CWindowMain::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Context1:
+      // The left soft key ("Hide") hides the program; F6 does it when the panel lets it go.
+      OnCommand(CMD_HIDE);
+      break;
+    case Qt::Key_Context2:
+      // The right soft key opens the menu.
+      for (QAction* action : menuBar()->actions()) {
+        if (action->menu()) {
+          menuBar()->setActiveAction(action);
+          break;
+        }
+      }
+      break;
+    default:
+      QMainWindow::keyPressEvent(event);
+      break;
   }
 }
 

@@ -83,6 +83,10 @@ class CWindowMain : public QMainWindow, public IMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  // The phone's keys (see platform/qt/WindowTracker.h): the left soft key hides the window (F6
+  // does it through the panel),
+  // the right soft key opens the menu.
+  void keyPressEvent(QKeyEvent* event) override;
   // Activation marks the window as shown; deactivation of a window hidden meanwhile hides it.
   void changeEvent(QEvent* event) override;
 

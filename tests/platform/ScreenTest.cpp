@@ -6,8 +6,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/HardwareEvents.h"
+#include "platform/Input.h"
 #include "platform/Screen.h"
 #include "platform/Window.h"
 #include "support/TestDevice.h"
@@ -86,6 +88,47 @@ TEST(ScreenTest, ScreenshotRequestsReachTheOwnerOfTheWindowAndCarryItsAnswer) {
   }
   EXPECT_FALSE(RequestScreenshot("Shot", "/tmp/bad.png", 5000, &error));
   EXPECT_EQ(error, "cannot write /tmp/bad.png");
+  UnsubscribeHardwareEvent(sub);
+  DestroyTopLevelWindow(window);
+}
+
+// Taps and keys go to the owner of the window under the point or of the active window, carry
+// the screen point or the key, and come back with the owner's answer.
+TEST(ScreenTest, InputRequestsReachTheOwnerOfTheWindowAndCarryItsAnswer) {
+  TestDevice dev;
+  NullSink sink;
+  HWND window = RegisterTopLevelWindow("Panel", &sink);
+  ASSERT_TRUE(SetWindowState(window, {"Panel", true, true, 10, 20, 100, 100, true}, true));
+  std::mutex mutex;
+  std::vector<InputRequest> delivered;
+  int sub = ServeInput([&](std::uint64_t id, const InputRequest& request) {
+    {
+      std::lock_guard lock(mutex);
+      delivered.push_back(request);
+    }
+    std::string error = !request.tap && request.key == PhoneKey::kEscape ? "refused" : "";
+    std::thread([id, error] { CompleteInput(id, error); }).detach();
+  });
+  std::string error;
+  EXPECT_TRUE(TapScreen(15, 119, 5000, &error)) << error;
+  EXPECT_TRUE(PressKey(PhoneKey::kSoftRight, 5000, &error)) << error;
+  EXPECT_FALSE(PressKey(PhoneKey::kEscape, 5000, &error));
+  EXPECT_EQ(error, "refused");
+  EXPECT_FALSE(TapScreen(15, 120, 5000, &error));
+  EXPECT_EQ(error, "no window at 15,120 on the screen");
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(delivered.size(), 3u);
+    EXPECT_EQ(delivered[0].hwnd, window);
+    EXPECT_TRUE(delivered[0].tap);
+    EXPECT_EQ(delivered[0].x, 15);
+    EXPECT_EQ(delivered[0].y, 119);
+    EXPECT_FALSE(delivered[1].tap);
+    EXPECT_EQ(delivered[1].key, PhoneKey::kSoftRight);
+  }
+  EXPECT_EQ(PhoneKeyFromName("softleft"), PhoneKey::kSoftLeft);
+  EXPECT_EQ(PhoneKeyFromName("F6"), PhoneKey::kF6);
+  EXPECT_EQ(PhoneKeyFromName("menu"), std::nullopt);
   UnsubscribeHardwareEvent(sub);
   DestroyTopLevelWindow(window);
 }

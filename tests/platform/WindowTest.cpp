@@ -65,6 +65,52 @@ TEST_F(WindowTest, MessagesFromAnotherProcessArriveOnceInOrder) {
   DestroyTopLevelWindow(hwnd);
 }
 
+// What the screen shows: the top-most visible window under a point, one active window on the
+// device, the window in front taking the keys when the active one goes.
+TEST_F(WindowTest, ScreenStateStacksWindowsAndFindsThemByPoint) {
+  MessageQueueSink sinkA, sinkB;
+  HWND a = RegisterTopLevelWindow("A", &sinkA);
+  HWND b = RegisterTopLevelWindow("B", &sinkB);
+  WindowState full{"Full", true, true, 0, 0, 240, 320, true};
+  WindowState box{"Box", true, true, 20, 40, 100, 50, false};
+  ASSERT_TRUE(SetWindowState(b, box, false));
+  // A is shown after B: it comes above it and covers it.
+  ASSERT_TRUE(SetWindowState(a, full, true));
+  EXPECT_EQ(WindowFromPoint(30, 50), a);
+  EXPECT_EQ(ActiveWindow(), a);
+
+  box.active = true;
+  ASSERT_TRUE(SetWindowState(b, box, true));
+  EXPECT_EQ(WindowFromPoint(20, 40), b);
+  EXPECT_EQ(WindowFromPoint(119, 89), b);
+  EXPECT_EQ(WindowFromPoint(120, 90), a);
+  EXPECT_EQ(WindowFromPoint(240, 0), 0u);
+  EXPECT_EQ(WindowFromPoint(-1, 10), 0u);
+  auto windows = ListWindows();
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[0].hwnd, b);
+  EXPECT_EQ(windows[0].className, "B");
+  EXPECT_EQ(windows[0].state, box);
+  EXPECT_FALSE(windows[1].state.active);
+  EXPECT_EQ(ActiveWindow(), b);
+
+  // Hidden, B neither takes taps nor keys; A, in front now, takes the keys though not active.
+  box.visible = false;
+  box.active = false;
+  ASSERT_TRUE(SetWindowState(b, box, false));
+  EXPECT_EQ(WindowFromPoint(30, 50), a);
+  EXPECT_EQ(ActiveWindow(), a);
+  full.visible = false;
+  ASSERT_TRUE(SetWindowState(a, full, false));
+  EXPECT_EQ(WindowFromPoint(30, 50), 0u);
+  EXPECT_EQ(ActiveWindow(), 0u);
+
+  DestroyTopLevelWindow(b);
+  EXPECT_FALSE(SetWindowState(b, box, true));
+  EXPECT_EQ(ListWindows().size(), 1u);
+  DestroyTopLevelWindow(a);
+}
+
 TEST_F(WindowTest, RegisteredMessagesAreStablePerName) {
   UINT a = RegisterWindowMessage("CONNMGR_STATUS_CHANGE_NOTIFICATION_MSG");
   UINT b = RegisterWindowMessage("OTHER_MESSAGE");

@@ -48,12 +48,16 @@ int RunRotate(const Args& args) {
 int RunScreenshot(const Args& all) {
   Args args = all;
   bool missing = false;
-  std::string windowClass = TakeOption(args, "--class", &missing).value_or("MainWindow");
-  if (missing || args.size() != 1)
+  bool wholeScreen = TakeFlag(args, "--screen");
+  auto windowClass = TakeOption(args, "--class", &missing);
+  if (missing || args.size() != 1 || (wholeScreen && windowClass))
     return Usage("screenshot");
   std::filesystem::path file = std::filesystem::absolute(args[0]);
   std::string error;
-  if (!RequestScreenshot(windowClass, file.string(), 10000, &error))
+  bool saved = wholeScreen ? RequestScreenPicture(file.string(), 10000, &error)
+                           : RequestScreenshot(windowClass.value_or("MainWindow"), file.string(),
+                                               10000, &error);
+  if (!saved)
     return Fail(error);
   std::cout << file.string() << "\n";
   return 0;
@@ -66,9 +70,10 @@ ConsoleCommand screen("screen", "screen [WIDTHxHEIGHT]",
 ConsoleCommand rotate("rotate", "rotate",
                       "Turns the phone a quarter (width and height swap) and shows the new size.",
                       RunRotate);
-ConsoleCommand screenshot("screenshot", "screenshot [--class CLASS] FILE",
-                          "Saves the window of CLASS (MainWindow unless given) as a PNG file on "
-                          "the host; prints the file.",
+ConsoleCommand screenshot("screenshot", "screenshot [--class CLASS | --screen] FILE",
+                          "Saves the window of CLASS (MainWindow unless given), or with --screen "
+                          "the whole screen (every visible window in stacking order), as a PNG "
+                          "file on the host; prints the file.",
                           RunScreenshot);
 
 }  // namespace

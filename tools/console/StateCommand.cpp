@@ -8,6 +8,7 @@
 #include "platform/NotificationRunner.h"
 #include "platform/Notify.h"
 #include "platform/Time.h"
+#include "platform/Window.h"
 
 namespace console {
 namespace {
@@ -18,11 +19,6 @@ struct Process {
   std::int64_t pid;
   std::string role;
   std::string started;
-};
-struct WindowRow {
-  std::int64_t hwnd;
-  std::string cls;
-  std::int64_t pid;
 };
 
 int Run(const Args& args) {
@@ -41,12 +37,8 @@ int Run(const Args& args) {
       processes.push_back({st.Int(0), st.Text(1), st.Text(2)});
     }
   }
-  std::vector<WindowRow> windows;
-  {
-    auto st = dev.store().Prepare("SELECT hwnd, class, pid FROM windows ORDER BY hwnd");
-    while (st.Step())
-      windows.push_back({st.Int(0), st.Text(1), st.Int(2)});
-  }
+  // Top-most first.
+  std::vector<WindowInfo> windows = ListWindows();
   std::vector<HNOTIFY> handles;
   CeGetUserNotificationHandles(&handles, 100000);
   bool serving = NotificationRunner::IsServing(dev);
@@ -64,8 +56,19 @@ int Run(const Args& args) {
       processList.push_back({{"pid", p.pid}, {"role", p.role}});
     report["processes"] = std::move(processList);
     Json windowList = Json::array();
-    for (const auto& w : windows)
-      windowList.push_back({{"hwnd", w.hwnd}, {"class", w.cls}, {"pid", w.pid}});
+    for (const auto& w : windows) {
+      windowList.push_back({{"hwnd", w.hwnd},
+                            {"class", w.className},
+                            {"title", w.state.title},
+                            {"pid", w.pid},
+                            {"visible", w.state.visible},
+                            {"enabled", w.state.enabled},
+                            {"x", w.state.x},
+                            {"y", w.state.y},
+                            {"width", w.state.width},
+                            {"height", w.state.height},
+                            {"active", w.state.active}});
+    }
     report["windows"] = std::move(windowList);
     Json notificationList = Json::array();
     for (HNOTIFY handle : handles) {
@@ -94,8 +97,13 @@ int Run(const Args& args) {
     std::cout << "  " << p.pid << (p.role.empty() ? "" : "  " + p.role) << "\n";
   }
   std::cout << "windows:\n";
-  for (const auto& w : windows)
-    std::cout << "  " << w.hwnd << "  " << w.cls << "  pid " << w.pid << "\n";
+  for (const auto& w : windows) {
+    const WindowState& ws = w.state;
+    std::cout << "  " << w.hwnd << "  " << w.className << "  pid " << w.pid << "  "
+              << (ws.visible ? "visible" : "hidden") << (ws.enabled ? "" : " disabled")
+              << (ws.active ? " active" : "") << "  " << ws.width << "x" << ws.height << "+" << ws.x
+              << "+" << ws.y << "  \"" << ws.title << "\"\n";
+  }
   std::cout << "hardware:\n";
   for (const auto& [name, value] : hardware)
     std::cout << "  " << name << " = " << value << "\n";
