@@ -567,8 +567,10 @@ void CWindowMain::closeEvent(QCloseEvent* event) {
 
 void CWindowMain::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
+    case Qt::Key_F6:
     case Qt::Key_Context1:
-      // The left soft key ("Hide") hides the program; F6 does it when the panel lets it go.
+      // F6 and the left soft key ("Hide") hide the program (the panel also hides it when F6 is
+      // let go over it; hiding twice does nothing more).
       OnCommand(CMD_HIDE);
       break;
     case Qt::Key_Context2:

@@ -83,8 +83,7 @@ class CWindowMain : public QMainWindow, public IMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
-  // The phone's keys (see platform/qt/WindowTracker.h): the left soft key hides the window (F6
-  // does it through the panel),
+  // The phone's keys (see platform/qt/WindowTracker.h): F6 and the left soft key hide the window,
   // the right soft key opens the menu.
   void keyPressEvent(QKeyEvent* event) override;
   // Activation marks the window as shown; deactivation of a window hidden meanwhile hides it.
