@@ -437,9 +437,11 @@ void CScheduleEngine::EndLock() {
     QueueCommand(CMD_END, current);
   locked_.store(false);
   timernotification::Clear(CLimitNotifications::Take(MGR_ID_SCHEDULE_LOCK));
+  // Forget the locked frame before asking for the location, so that the report the request
+  // brings is evaluated against the cleared state and not cleared again after it entered.
+  ChangeInDB();
   if (CRilMgr* ril = CRilMgr::GetInstance())
     ril->RefreshStatus(1);
-  ChangeInDB();
   Repaint();
 }
 
@@ -486,9 +488,18 @@ void CScheduleEngine::ClosePendingEvaluation() {
 void CScheduleEngine::HandleCommandWorkerThread(int command, std::intptr_t param) {
   Trace(TRACE_TRACE, "CScheduleEngine::HandleCommand(%d)", command);
   switch (command) {
-    case CMD_START:
-      StartPeriod(false, CurrentFrameId());
+    case CMD_START: {
+      // The frame may have been given up since the enter was queued (a data change or the end
+      // of a lock clears it); the evaluation queued behind this command then enters the frame
+      // in force, and there is nothing to enter now.
+      std::int32_t frameId = CurrentFrameId();
+      if (frameId == -1) {
+        Trace(TRACE_INFO, "CScheduleEngine::HandleCommand no frame to enter");
+        break;
+      }
+      StartPeriod(false, frameId);
       break;
+    }
     case CMD_END:
       StartPeriod(true, static_cast<std::int32_t>(param));
       break;
