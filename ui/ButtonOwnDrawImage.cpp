@@ -182,7 +182,7 @@ CButtonOwnDrawImage::Choice CButtonOwnDrawImage::GetImageForStatus(int status, b
 }
 
 std::string CButtonOwnDrawImage::StatusText(const char* id) {
-  return Translate(id) + "??";
+  return Translate(id);
 }
 
 std::string CButtonOwnDrawImage::GetTextStatus() {

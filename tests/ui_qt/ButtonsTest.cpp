@@ -70,7 +70,7 @@ struct Row {
   int status;
   const char* unpressed;  // file of the image chosen when not pressed ("" for none)
   const char* pressed;    // and when pressed
-  const char* textId;     // status text id ("" for "??" alone)
+  const char* textId;     // status text id ("" for no status text)
 };
 
 // Without a skin the pressed and unpressed image of a pair name the same default file.
@@ -84,7 +84,7 @@ void CheckTable(const std::vector<Row>& rows, const char* name) {
     EXPECT_EQ(unpressed.image ? unpressed.image->file : "", row.unpressed);
     EXPECT_EQ(pressed.image ? pressed.image->file : "", row.pressed);
     button.StatusChanged(row.status);
-    std::string expected = *row.textId ? CTexts::GetInstance()->GetText(row.textId) + "??" : "??";
+    std::string expected = *row.textId ? CTexts::GetInstance()->GetText(row.textId) : "";
     EXPECT_EQ(button.GetTextStatus(), expected);
     EXPECT_EQ(button.isEnabled(), row.status != -1);
   }
@@ -172,7 +172,7 @@ TEST_F(ButtonsTest, BaseButtonAndUpperText) {
 
   CButtonBT bt(nullptr, nullptr, nullptr);
   bt.StatusChanged(2);
-  std::string upper = Tr("BT BUTTON") + " - " + Tr("DISCOVERABLE") + "??";
+  std::string upper = Tr("BT BUTTON") + " - " + Tr("DISCOVERABLE");
   EXPECT_EQ(bt.GetUpperText().toStdString(), upper);
   EXPECT_EQ(bt.accessibleName().toStdString(), upper);
 }
@@ -189,7 +189,7 @@ TEST_F(ButtonsTest, StatusFromAnotherThreadIsAppliedOnTheUiThread) {
   again.join();
   QCoreApplication::processEvents();
   EXPECT_TRUE(wifi.isEnabled());
-  EXPECT_EQ(wifi.accessibleName().toStdString(), Tr("WIFI BUTTON") + " - " + Tr("ON") + "??");
+  EXPECT_EQ(wifi.accessibleName().toStdString(), Tr("WIFI BUTTON") + " - " + Tr("ON"));
 }
 
 TEST_F(ButtonsTest, MissingImageFallsBackToQuestionAndIsCachedOnce) {
