@@ -83,12 +83,12 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   // Queues a refresh of the panel (features, location, signal and battery); any thread.
   void RequestPanelRefresh();
 
-  // Paints of every main window of the process: count, total and longest time.
+  // Paints of the panel of every main window of the process (background, bars, texts, upper
+  // text; the buttons paint themselves): count, total and longest time.
   static CPerfCounter& PaintCounter();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
   // The phone's keys (see platform/qt/WindowTracker.h): F6 and the left soft key hide the window,
   // the right soft key opens the menu.
   void keyPressEvent(QKeyEvent* event) override;
