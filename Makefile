@@ -49,7 +49,6 @@ sanitize: asan tsan
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
-	@echo "== start-up"; scripts/measure-startup.sh $(BUILD)
 
 # Every library is instrumented for coverage and checked by AddressSanitizer and UBSan; each
 # target runs from its seed corpus (new inputs go to a corpus in the build tree) for a bounded

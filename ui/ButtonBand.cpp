@@ -42,6 +42,7 @@ std::string CButtonBand::GetTextStatus() {
     case 2:
       return StatusText("BAND 3G");
     default:
-      return "??";
+      // A status the button has no text for: the caption alone.
+      return std::string();
   }
 }

@@ -182,7 +182,7 @@ CButtonOwnDrawImage::Choice CButtonOwnDrawImage::GetImageForStatus(int status, b
 }
 
 std::string CButtonOwnDrawImage::StatusText(const char* id) {
-  return Translate(id) + "??";
+  return Translate(id);
 }
 
 std::string CButtonOwnDrawImage::GetTextStatus() {
@@ -215,8 +215,11 @@ void CButtonOwnDrawImage::paintEvent(QPaintEvent* /*event*/) {
 
 void CButtonOwnDrawImage::keyReleaseEvent(QKeyEvent* event) {
   QAbstractButton::keyReleaseEvent(event);
-  if (host_ && !event->isAutoRepeat())
+  if (host_ && !event->isAutoRepeat()) {
     host_->OnChildKeyUp(event->key());
+    // Handled: the key must not travel on to the host widget, which would move the focus again.
+    event->accept();
+  }
 }
 
 void CButtonOwnDrawImage::focusInEvent(QFocusEvent* event) {

@@ -112,7 +112,7 @@ class CButtonOwnDrawImage : public QAbstractButton, public IStatusListener, publ
   const QImage* LoadImage(const SkinImage& image);
   // Reads the image child of the element being read with `id`, when present.
   void ReadImageChild(SkinImage& out, const char* id);
-  // The translation of `id` and "??" (the status-text convention).
+  // The status text: the translation of `id`.
   static std::string StatusText(const char* id);
   static Choice Pick(const SkinImage& image, const QImage* bitmap) { return {&image, bitmap}; }
 

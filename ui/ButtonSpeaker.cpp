@@ -39,6 +39,7 @@ std::string CButtonSpeaker::GetTextStatus() {
     case 2:
       return StatusText("ON");
     default:
-      return "??";
+      // A status the button has no text for: the caption alone.
+      return std::string();
   }
 }

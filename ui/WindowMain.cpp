@@ -7,7 +7,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QStringList>
+#include <QSystemTrayIcon>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "app/App.h"
@@ -28,6 +30,7 @@
 #include "platform/Notify.h"
 #include "platform/Screen.h"
 #include "platform/Time.h"
+#include "platform/qt/WindowTracker.h"
 #include "ui/BaseWindow.h"
 #include "ui/ButtonBT.h"
 #include "ui/ButtonBand.h"
@@ -37,7 +40,6 @@
 #include "ui/ButtonSpeaker.h"
 #include "ui/ButtonWifi.h"
 #include "ui/SkinDraw.h"
-#include "platform/qt/WindowTracker.h"
 
 using platform::LPARAM;
 using platform::UINT;
@@ -107,9 +109,26 @@ class CWindowMain::Panel : public CBaseWindow {
     CBaseWindow::resizeEvent(event);
     window_->OnSize();
   }
+  void paintEvent(QPaintEvent* event) override {
+    CStopwatch watch;
+    watch.Start();
+    CBaseWindow::paintEvent(event);
+    watch.Stop();
+    CWindowMain::PaintCounter().Add(watch.Elapsed() * 1000.0);
+    if (!painted_) {
+      // The wall-clock moment the skinned panel was first on screen, for start-up measurements
+      // made from outside the process.
+      painted_ = true;
+      auto now = std::chrono::system_clock::now().time_since_epoch();
+      Trace(TRACE_INFO, "CWindowMain first paint at %lld us",
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
+    }
+  }
 
  private:
   CWindowMain* window_;
+  bool painted_ = false;
 };
 
 CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
@@ -155,7 +174,12 @@ void CWindowMain::ApplyScreenSize() {
 }
 
 void CWindowMain::SaveScreenshot(std::uint64_t id, const std::string& file) {
+  CStopwatch watch;
+  watch.Start();
+  // Renders the whole window, the panel and every button, as a paint to the screen does.
   QPixmap picture = grab();
+  watch.Stop();
+  Trace(TRACE_DEBUG, "CWindowMain::SaveScreenshot grab %.3f ms", watch.Elapsed() * 1000.0);
   bool saved = picture.save(QString::fromStdString(file), "PNG");
   if (!saved)
     Trace(TRACE_ERROR, "CWindowMain::SaveScreenshot(%s) failed", file.c_str());
@@ -168,6 +192,9 @@ QString CWindowMain::Tr(const char* id) {
 
 bool CWindowMain::InitGUI() {
   Trace(TRACE_TRACE, "CWindowMain::InitGUI");
+  // The program starts behind whatever the user was looking at: that window gets the front back
+  // once the panel is up.
+  platform::HWND previous = platform::ActiveWindow();
   if (platform::HWND other = platform::FindWindow(kMainWindowClass)) {
     platform::SetForegroundWindow(other);
     Trace(TRACE_INFO, "La aplicacion ya estaba en ejecucion");
@@ -209,11 +236,39 @@ bool CWindowMain::InitGUI() {
   show();
   shown_ = true;
   RecordVisibility();
+  CreateTrayIcon();
   if (place_)
     place_->setFocus();
   UpdateDiagnosticLine();
   RefreshPanel();
+  if (previous && previous != h && platform::IsWindow(previous)) {
+    // Queued so that the request follows the panel's own activation rather than racing it.
+    QMetaObject::invokeMethod(
+        this, [previous] { platform::SetForegroundWindow(previous); }, Qt::QueuedConnection);
+  }
   return true;
+}
+
+void CWindowMain::CreateTrayIcon() {
+  if (CRegistrySettings::Instance()->GetDWORD(kTrayIconSetting) == 0)
+    return;
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    // A desktop (or the phone's own screen) without a notification area: the program is still
+    // useful without the icon, so it starts and says why the icon is missing.
+    Trace(TRACE_WARNING, "CWindowMain: no notification area, starting without the tray icon");
+    return;
+  }
+  QIcon icon;
+  if (const QImage* image = LoadSkinImage("mobilephone.png"))
+    icon = QIcon(
+        QPixmap::fromImage(image->scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+  tray_ = new QSystemTrayIcon(icon, this);
+  tray_->setToolTip(windowTitle());
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+    if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
+      HandleMessage(WM_TRAY_ICON, kTrayIconId, kTrayLeftButtonUp);
+  });
+  tray_->show();
 }
 
 bool CWindowMain::LoadSkin() {
@@ -291,10 +346,13 @@ void CWindowMain::OnSize() {
   if (!skin_)
     return;
   skin_->DetectScreen();
+  bool reloaded = false;
   if (skin_->NeedsReload()) {
-    // Another screen class: its own skin file and images.
+    // Another screen class: its own skin file and images, and so its own layout even when the
+    // orientation stayed.
     skin_->LoadSkin();
     SetSkinImageFolder(skin_->GetSkinFolder());
+    reloaded = true;
   }
   int w = panel_->width();
   int h = panel_->height();
@@ -317,7 +375,7 @@ void CWindowMain::OnSize() {
     panel_->SetScale(1);
   }
   int orientation = skin_->GetScreenOrientation();
-  if (orientation != lastOrientation_) {
+  if (orientation != lastOrientation_ || reloaded) {
     Trace(TRACE_DEBUG, "Cambio de orientacion");
     lastOrientation_ = orientation;
     ReadLayout();
@@ -452,8 +510,8 @@ void CWindowMain::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       OnItemRegister(static_cast<platform::HWND>(wParam));
       break;
     case WM_TRAY_ICON:
-      if (lParam == 514)
-        ShowToFront();  // left button released on the icon
+      if (lParam == kTrayLeftButtonUp)
+        ShowToFront();
       break;
     case WM_DIAGNOSTIC_COUNTER_1:
       counter1_ = static_cast<int>(wParam);
@@ -547,14 +605,6 @@ CPerfCounter& CWindowMain::PaintCounter() {
   return counter;
 }
 
-void CWindowMain::paintEvent(QPaintEvent* event) {
-  CStopwatch watch;
-  watch.Start();
-  QMainWindow::paintEvent(event);
-  watch.Stop();
-  PaintCounter().Add(watch.Elapsed() * 1000.0);
-}
-
 void CWindowMain::closeEvent(QCloseEvent* event) {
   if (quitting_ || OnClose(true)) {
     quitting_ = true;
@@ -619,6 +669,9 @@ void CWindowMain::ShowToFront() {
   show();
   raise();
   activateWindow();
+  // Shown again, the panel starts from the current-location panel as it did at start-up.
+  if (place_)
+    place_->setFocus();
   RecordVisibility();
 }
 

@@ -27,6 +27,7 @@
 
 class ITimerNotificationTarget;
 class QMenu;
+class QSystemTrayIcon;
 class CButtonOwnDrawImage;
 class CButtonOwnCurrentLocation;
 
@@ -45,6 +46,11 @@ class CWindowMain : public QMainWindow, public IMainWindow {
     CMD_HELP = 40241,
     CMD_TEST_RESTART = 40057,
   };
+
+  // The tray icon's id and the callback's left-button release.
+  static constexpr platform::WPARAM kTrayIconId = 14;
+  static constexpr platform::LPARAM kTrayLeftButtonUp = 514;
+  static constexpr const char* kTrayIconSetting = "tray_icon";
 
   CWindowMain();
   ~CWindowMain() override;
@@ -77,12 +83,12 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   // Queues a refresh of the panel (features, location, signal and battery); any thread.
   void RequestPanelRefresh();
 
-  // Paints of every main window of the process: count, total and longest time.
+  // Paints of the panel of every main window of the process (background, bars, texts, upper
+  // text; the buttons paint themselves): count, total and longest time.
   static CPerfCounter& PaintCounter();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
   // The phone's keys (see platform/qt/WindowTracker.h): F6 and the left soft key hide the window,
   // the right soft key opens the menu.
   void keyPressEvent(QKeyEvent* event) override;
@@ -102,6 +108,8 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   void Hide();
   void ShowToFront();
   void UpdateDiagnosticLine();
+  // The notification-area icon while the "tray_icon" setting is on and the desktop has one.
+  void CreateTrayIcon();
   void RecordVisibility();
   // Sizes the window to the phone's screen.
   void ApplyScreenSize();
@@ -156,5 +164,6 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   int lastOrientation_ = 3;  // 3: not laid out yet
   QString diagnosticText_;
   CButtonOwnCurrentLocation* place_ = nullptr;
+  QSystemTrayIcon* tray_ = nullptr;  // owned by the window; removed with it
   std::vector<CButtonOwnDrawImage*> buttons_;
 };

@@ -2,6 +2,7 @@
 // the enabling at -1, the "question.png" fallback of the image cache and colour keys.
 #include <QCoreApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QPainter>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include "app/Texts.h"
 #include "platform/Registry.h"
 #include "support/TestDevice.h"
+#include "ui/BaseWindow.h"
 #include "ui/ButtonBT.h"
 #include "ui/ButtonBand.h"
 #include "ui/ButtonConnections.h"
@@ -70,7 +72,7 @@ struct Row {
   int status;
   const char* unpressed;  // file of the image chosen when not pressed ("" for none)
   const char* pressed;    // and when pressed
-  const char* textId;     // status text id ("" for "??" alone)
+  const char* textId;     // status text id ("" for no status text)
 };
 
 // Without a skin the pressed and unpressed image of a pair name the same default file.
@@ -84,7 +86,7 @@ void CheckTable(const std::vector<Row>& rows, const char* name) {
     EXPECT_EQ(unpressed.image ? unpressed.image->file : "", row.unpressed);
     EXPECT_EQ(pressed.image ? pressed.image->file : "", row.pressed);
     button.StatusChanged(row.status);
-    std::string expected = *row.textId ? CTexts::GetInstance()->GetText(row.textId) + "??" : "??";
+    std::string expected = *row.textId ? CTexts::GetInstance()->GetText(row.textId) : "";
     EXPECT_EQ(button.GetTextStatus(), expected);
     EXPECT_EQ(button.isEnabled(), row.status != -1);
   }
@@ -172,7 +174,7 @@ TEST_F(ButtonsTest, BaseButtonAndUpperText) {
 
   CButtonBT bt(nullptr, nullptr, nullptr);
   bt.StatusChanged(2);
-  std::string upper = Tr("BT BUTTON") + " - " + Tr("DISCOVERABLE") + "??";
+  std::string upper = Tr("BT BUTTON") + " - " + Tr("DISCOVERABLE");
   EXPECT_EQ(bt.GetUpperText().toStdString(), upper);
   EXPECT_EQ(bt.accessibleName().toStdString(), upper);
 }
@@ -189,7 +191,7 @@ TEST_F(ButtonsTest, StatusFromAnotherThreadIsAppliedOnTheUiThread) {
   again.join();
   QCoreApplication::processEvents();
   EXPECT_TRUE(wifi.isEnabled());
-  EXPECT_EQ(wifi.accessibleName().toStdString(), Tr("WIFI BUTTON") + " - " + Tr("ON") + "??");
+  EXPECT_EQ(wifi.accessibleName().toStdString(), Tr("WIFI BUTTON") + " - " + Tr("ON"));
 }
 
 TEST_F(ButtonsTest, MissingImageFallsBackToQuestionAndIsCachedOnce) {
@@ -274,6 +276,51 @@ TEST_F(ButtonsTest, FrameTextOfThePanel) {
 TEST_F(ButtonsTest, TahomaFallsBackToAnInstalledFace) {
   EXPECT_EQ(QFontInfo(SkinQFont("Tahoma", 12, 700)).family(), "DejaVu Sans");
   EXPECT_EQ(QFontInfo(SkinQFont("", 12, 700)).family(), "DejaVu Sans");
+}
+
+// A window that paints nothing, for the key handling of the base.
+class PlainWindow : public CBaseWindow {
+ protected:
+  void OnPaint(QPainter& p) override { p.fillRect(rect(), Qt::white); }
+};
+
+// Arrows and tab move the focus along the creation order on key-up, wrap at both ends and pass
+// over a disabled button.
+TEST_F(ButtonsTest, KeysMoveTheFocusAroundAndSkipDisabledButtons) {
+  PlainWindow window;
+  window.resize(240, 320);
+  std::vector<CButtonOwnDrawImage*> buttons;
+  for (int i = 0; i < 4; ++i) {
+    ButtonParams params;
+    params.controlId = 100 + i;
+    auto* b = new CButtonOwnDrawImage(&window, &window, nullptr, params);
+    window.AddButton(b);
+    buttons.push_back(b);
+  }
+  window.show();
+  window.activateWindow();
+  buttons[0]->setFocus();
+  ASSERT_EQ(window.focusWidget(), buttons[0]);
+  auto press = [&](Qt::Key key) {
+    // The key goes to the focused button, which hands its release to the window.
+    QWidget* target = window.focusWidget();
+    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &up);
+    return window.focusWidget();
+  };
+  EXPECT_EQ(press(Qt::Key_Up), buttons[3]);    // wraps backwards
+  EXPECT_EQ(press(Qt::Key_Down), buttons[0]);  // and forwards
+  EXPECT_EQ(press(Qt::Key_Tab), buttons[1]);
+  EXPECT_EQ(press(Qt::Key_Right), buttons[2]);
+  EXPECT_EQ(press(Qt::Key_Left), buttons[1]);
+  buttons[2]->StatusChanged(STATUS_DISABLED);
+  EXPECT_EQ(press(Qt::Key_Down), buttons[3]);
+  EXPECT_EQ(press(Qt::Key_Up), buttons[1]);
+  buttons[3]->StatusChanged(STATUS_DISABLED);
+  buttons[0]->StatusChanged(STATUS_DISABLED);
+  // The only enabled button keeps the focus.
+  EXPECT_EQ(press(Qt::Key_Tab), buttons[1]);
+  EXPECT_EQ(press(Qt::Key_Up), buttons[1]);
 }
 
 }  // namespace
