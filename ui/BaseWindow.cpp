@@ -30,13 +30,17 @@ void CBaseWindow::DispatchDrawItem(QWidget* child, const DrawItemInfo& info) {
   it->second->DrawItem(info);
 }
 
-void CBaseWindow::SetUpperText(const QString& text, const QRect& rect, const QFont& font) {
-  if (text == upperText_ && rect == upperRect_ && font == upperFont_)
+void CBaseWindow::SetUpperText(const QString& text, const QRect& rect, const QFont& font,
+                               const QColor& color, const QColor& background) {
+  if (text == upperText_ && rect == upperRect_ && font == upperFont_ && color == upperColor_ &&
+      background == upperBackground_)
     return;
   QRect old = upperRect_;
   upperText_ = text;
   upperRect_ = rect;
   upperFont_ = font;
+  upperColor_ = color;
+  upperBackground_ = background;
   update(old.united(rect));
 }
 
@@ -91,6 +95,10 @@ void CBaseWindow::MoveFocus(bool next) {
 void CBaseWindow::ReorderShell() {
   QRect client = rect();
   int baseline = client.bottom() + 1 - (scale_ == 2 ? 50 : 25);
+  // The default size is given in small-screen pixels; a vga screen draws everything twice as
+  // large (its skins carry double-size images).
+  const int buttonCx = buttonCx_ * scale_;
+  const int buttonCy = buttonCy_ * scale_;
   int x = 0;
   for (CButtonOwnDrawImage* button : buttons_) {
     button->GetConfigFromXML();
@@ -100,21 +108,21 @@ void CBaseWindow::ReorderShell() {
         panel->Autolocate(client.width());
         continue;
       }
-      if (x > client.width() - buttonCx_) {
+      if (x > client.width() - buttonCx) {
         x = 0;
-        baseline -= buttonCy_;
+        baseline -= buttonCy;
       }
-      button->SetPosition({x, baseline - buttonCy_, buttonCx_, buttonCy_});
-      x += buttonCx_;
+      button->SetPosition({x, baseline - buttonCy, buttonCx, buttonCy});
+      x += buttonCx;
     } else {
       button->SetPosition(button->GetPosition());
       if (panel)
         continue;
-      if (x > client.width() - buttonCx_) {
+      if (x > client.width() - buttonCx) {
         x = 0;
-        baseline -= buttonCy_;
+        baseline -= buttonCy;
       }
-      x += buttonCx_;
+      x += buttonCx;
     }
     cursor_ = QPoint(x, baseline);
   }
@@ -128,9 +136,9 @@ void CBaseWindow::paintEvent(QPaintEvent* /*event*/) {
     OnPaint(p);
     if (!upperText_.isEmpty() && upperRect_.isValid()) {
       p.setPen(Qt::NoPen);
-      p.setBrush(Qt::white);
+      p.setBrush(upperBackground_);
       p.drawRect(upperRect_);
-      p.setPen(Qt::black);
+      p.setPen(upperColor_);
       p.setFont(upperFont_);
       p.drawText(upperRect_, Qt::AlignCenter, upperText_);
     }

@@ -26,6 +26,7 @@ class CBaseWindow : public QWidget, public IOwnerDrawHost {
   // Flow layout: autolocated buttons get the default size and fill rows upwards from a
   // baseline above the bottom; the others stand at their skin position.
   virtual void ReorderShell();
+  // The size of an autolocated button on a scale-1 screen; the layout multiplies it by the scale.
   void SetDefaultButtonSize(int cx, int cy) { buttonCx_ = cx, buttonCy_ = cy; }
   void SetScale(int scale) { scale_ = scale; }
   int GetScale() const { return scale_; }
@@ -35,7 +36,8 @@ class CBaseWindow : public QWidget, public IOwnerDrawHost {
   // IOwnerDrawHost.
   void RegisterOwnerDraw(QWidget* child, IOwnerDraw* item) override;
   void DispatchDrawItem(QWidget* child, const DrawItemInfo& info) override;
-  void SetUpperText(const QString& text, const QRect& rect, const QFont& font) override;
+  void SetUpperText(const QString& text, const QRect& rect, const QFont& font, const QColor& color,
+                    const QColor& background) override;
   void SetBottomText(const std::string& text) override;
   void OnChildKeyUp(int key) override;
   void OnChildCommand(int controlId) override { OnCommand(controlId); }
@@ -63,5 +65,7 @@ class CBaseWindow : public QWidget, public IOwnerDrawHost {
   QString upperText_;
   QRect upperRect_;
   QFont upperFont_;
+  QColor upperColor_;
+  QColor upperBackground_;
   std::string bottomText_;
 };

@@ -282,7 +282,12 @@ void CButtonOwnDrawImage::DrawItem(const DrawItemInfo& info) {
       upper = QRect(tp.x, tp.y, tp.cx, tp.cy);
     int fontSize = topText_.font.size >= 0 ? topText_.font.size : 16;
     int weight = topText_.font.bold >= 0 ? topText_.font.bold : 700;
-    host_->SetUpperText(GetUpperText(), upper, SkinQFont("Tahoma", fontSize, weight));
+    // Black on white unless the skin's label gives its own colours.
+    QColor color = topText_.font.color.r >= 0 ? ToQColor(topText_.font.color) : QColor(Qt::black);
+    QColor background =
+        topText_.background.r >= 0 ? ToQColor(topText_.background) : QColor(Qt::white);
+    host_->SetUpperText(GetUpperText(), upper, SkinQFont("Tahoma", fontSize, weight), color,
+                        background);
     host_->SetBottomText(bottomText_);
   }
   info.painter->drawImage(info.rect.topLeft(), off);

@@ -2,6 +2,7 @@
 // request to the object registered for that child.
 #pragma once
 
+#include <QColor>
 #include <QFont>
 #include <QRect>
 #include <QString>
@@ -34,9 +35,10 @@ class IOwnerDrawHost {
   virtual void RegisterOwnerDraw(QWidget* child, IOwnerDraw* item) = 0;
   // Finds the object that draws `child` and has it draw.
   virtual void DispatchDrawItem(QWidget* child, const DrawItemInfo& info) = 0;
-  // The focused button's upper text, drawn by the owner in its own area (cleared white, black
-  // text centred), and the text for the owner's bottom area.
-  virtual void SetUpperText(const QString& text, const QRect& rect, const QFont& font) = 0;
+  // The focused button's upper text, drawn by the owner in its own area (the rectangle filled
+  // with `background`, the text centred in `color`), and the text for the owner's bottom area.
+  virtual void SetUpperText(const QString& text, const QRect& rect, const QFont& font,
+                            const QColor& color, const QColor& background) = 0;
   virtual void SetBottomText(const std::string& text) = 0;
   // A key released on a child (the owner moves the focus).
   virtual void OnChildKeyUp(int key) = 0;

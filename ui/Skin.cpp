@@ -330,6 +330,8 @@ void CSkin::ReadImage(SkinImage& out, pugi::xml_node node) {
 void CSkin::ReadTextLabel(SkinTextLabel& out, pugi::xml_node node) {
   ReadPosition(out.position, node.child("position"));
   ReadFont(out.font, node.child("font"));
+  if (pugi::xml_node rgb = node.child("brush").child("rgb"))
+    ReadRGB(out.background, rgb);
 }
 
 void CSkin::ReadButtonText(SkinButtonText& out, pugi::xml_node node) {

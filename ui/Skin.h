@@ -12,7 +12,7 @@
 //         <button id="bt" border="yes" text="yes" autolocate="yes" transparent="yes">
 //           <position x=".." y=".." cx=".." cy=".."/>
 //           <TopTextSate><position .../><font family=".." fontsize=".." fontbold=".."><rgb r=".."
-//             g=".." b=".."/></font></TopTextSate>
+//             g=".." b=".."/></font><brush><rgb .../></brush></TopTextSate>
 //           <image id="on_pressed" x=".." y=".." cx=".." cy=".." r=".." g=".." b="..">f.png</image>
 //           <state id="focused"><border_color id="pressed" width=".."><rgb .../></border_color>
 //             <brush id="pressed"><rgb .../></brush> ...</state>
@@ -84,6 +84,7 @@ struct SkinImage {
 struct SkinTextLabel {
   SkinPosition position;
   SkinFont font;
+  SkinColor background;  // child "brush", its "rgb"; r at -1 when not given
 };
 
 class SkinButtonText {

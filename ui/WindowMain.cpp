@@ -167,7 +167,9 @@ void CWindowMain::ApplyScreenSize() {
   // Full screen: the window covers the phone's screen from its top-left corner.
   QScreen* screen = QGuiApplication::primaryScreen();
   QRect full(screen ? screen->geometry().topLeft() : QPoint(), QSize(size.width, size.height));
-  if (geometry() == full)
+  // A new window already has the geometry (0, 0, 640, 480) without having been sized: it must
+  // still be set, or showing it shrinks the window to its contents on a 640x480 screen.
+  if (geometry() == full && testAttribute(Qt::WA_Resized))
     return;
   Trace(TRACE_DEBUG, "CWindowMain::ApplyScreenSize(%d, %d)", size.width, size.height);
   setGeometry(full);
