@@ -381,6 +381,7 @@ void CWindowMain::PaintPanel(QPainter& p) {
 void CWindowMain::CreateMenus() {
   QMenuBar* bar = menuBar();
   bar->clear();
+  bar->setAccessibleName(Tr("MENU_MENU"));
   QAction* hide = bar->addAction(Tr("MENU_HIDE"));
   connect(hide, &QAction::triggered, this, [this] { OnCommand(CMD_HIDE); });
   QMenu* menu = bar->addMenu(Tr("MENU_MENU"));
