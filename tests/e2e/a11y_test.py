@@ -80,12 +80,22 @@ def main():
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     program = None
     try:
+        # The program joins the accessibility bus at start-up: the bus and its registry must be
+        # up before it starts.
+        wait_for("the accessibility bus", lambda: pyatspi.Registry.getDesktop(0) is not None
+                 and pyatspi.Registry.getDesktop(0).childCount >= 0)
         console("install")
         console("battery", "40")
         console("signal", "-85")
         console("bt", "connectable")
         program = subprocess.Popen([telvane], env=env, stderr=subprocess.DEVNULL)
-        app = wait_for("the application on the bus", lambda: find_app(program.pid))
+        try:
+            app = wait_for("the application on the bus", lambda: find_app(program.pid))
+        except AssertionError:
+            desktop = pyatspi.Registry.getDesktop(0)
+            print("applications on the bus:", [(a.name, a.get_process_id()) for a in
+                  (desktop.getChildAtIndex(i) for i in range(desktop.childCount)) if a])
+            raise
         push = pyatspi.ROLE_PUSH_BUTTON
 
         # Every feature button is a push button named by its caption and status; the Bluetooth
@@ -107,6 +117,12 @@ def main():
         assert menu and menu[0].name == "Menu", [m.name for m in menu]
         items = {n.name for n in walk(menu[0]) if n is not menu[0]}
         assert {"Hide", "Menu"} <= items, items
+
+        # Nothing the user can reach is left without a name.
+        reachable = (push, pyatspi.ROLE_PROGRESS_BAR, pyatspi.ROLE_MENU_BAR, pyatspi.ROLE_MENU,
+                     pyatspi.ROLE_MENU_ITEM, pyatspi.ROLE_FRAME)
+        unnamed = [n.getRoleName() for n in walk(app) if n.getRole() in reachable and not n.name]
+        assert not unnamed, unnamed
 
         # The phone changes; the names follow what the window shows.
         console("bt", "discoverable")
