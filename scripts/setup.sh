@@ -8,8 +8,8 @@ packages=(
   qt6-base-dev qt6-svg-dev libpugixml-dev libsqlite3-dev sqlite3 libsodium-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   fonts-dejavu-core clang libclang-rt-14-dev clang-format
+  xvfb xauth dbus at-spi2-core python3-pyatspi
 )
-if [ "${TELVANE_WITH_XVFB:-0}" = 1 ]; then packages+=(xvfb); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <string>
 
 #include "app/BaseException.h"
 #include "app/Texts.h"
@@ -126,6 +127,19 @@ void CBaseWindow::ReorderShell() {
     }
     cursor_ = QPoint(x, baseline);
   }
+  // One line per layout, naming where each button went and the image it shows: the record tests
+  // and bug reports read to see the layout without a picture.
+  std::string layout;
+  for (CButtonOwnDrawImage* button : buttons_) {
+    QRect g = button->geometry();
+    CButtonOwnDrawImage::Choice image = button->GetImage(false);
+    layout += " " + button->GetSkinId() + "=" + std::to_string(g.x()) + "," +
+              std::to_string(g.y()) + "," + std::to_string(g.width()) + "x" +
+              std::to_string(g.height()) + ":" +
+              (image.image && image.bitmap ? image.image->file : std::string("-"));
+  }
+  Trace(TRACE_DEBUG, "CBaseWindow::ReorderShell %dx%d%s", client.width(), client.height(),
+        layout.c_str());
   update();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -139,7 +140,11 @@ void CButtonOwnCurrentLocation::RefreshPlace() {
     frame = FormatFrame(period.GetName(), start.Hour, start.Minute, end.Hour, end.Minute);
   }
   bottomText_ = frame.empty() ? place : place + " " + frame;
-  setAccessibleDescription(QString::fromStdString(bottomText_));
+  // A screen reader reads the panel's lines, then the place and its frame.
+  QStringList lines{LacLine(), CellLine(), ModeLine(), LockLine()};
+  if (!bottomText_.empty())
+    lines << QString::fromStdString(bottomText_);
+  setAccessibleDescription(lines.join('\n'));
   if (place == placeText_ && frame == frameText_)
     return;
   placeText_ = place;

@@ -31,6 +31,7 @@
 #include "platform/Screen.h"
 #include "platform/Time.h"
 #include "platform/qt/WindowTracker.h"
+#include "ui/BarAccessible.h"
 #include "ui/BaseWindow.h"
 #include "ui/ButtonBT.h"
 #include "ui/ButtonBand.h"
@@ -141,6 +142,8 @@ CWindowMain::CWindowMain() : sink_(std::make_unique<Sink>(this)) {
   panel_ = new Panel(this);
   panel_->setAccessibleName("MainWindow");
   setCentralWidget(panel_);
+  batteryA11y_ = new CBarAccessible(panel_, "battery");
+  signalA11y_ = new CBarAccessible(panel_, "signal");
 }
 
 CWindowMain::~CWindowMain() {
@@ -409,9 +412,13 @@ void CWindowMain::PaintPanel(QPainter& p) {
   CRilMgr* ril = CRilMgr::GetInstance();
   CMobilePhoneMgr* phone = CMobilePhoneMgr::GetInstance();
   bool external = phone && phone->IsOnExternalPower();
-  batteryRects_ =
-      CBarPainter::DrawBattery(p, battery_, ril ? ril->GetBatteryPercent() : 0, external);
-  signalRects_ = CBarPainter::DrawSignal(p, signal_, ril ? ril->GetSignalPercent() : 0);
+  int battery = ril ? ril->GetBatteryPercent() : 0;
+  int signal = ril ? ril->GetSignalPercent() : 0;
+  batteryRects_ = CBarPainter::DrawBattery(p, battery_, battery, external);
+  signalRects_ = CBarPainter::DrawSignal(p, signal_, signal);
+  // The bars' accessible names read the levels just drawn.
+  batteryA11y_->Set(batteryRects_.frame, Tr("PANEL BATTERY"), battery);
+  signalA11y_->Set(signalRects_.frame, Tr("PANEL SIGNAL"), signal);
   if (!diagnosticText_.isEmpty()) {
     p.setFont(SkinQFont("Tahoma", 12, 700));
     p.setPen(Qt::black);
@@ -434,6 +441,7 @@ void CWindowMain::PaintPanel(QPainter& p) {
 void CWindowMain::CreateMenus() {
   QMenuBar* bar = menuBar();
   bar->clear();
+  bar->setAccessibleName(Tr("MENU_MENU"));
   QAction* hide = bar->addAction(Tr("MENU_HIDE"));
   connect(hide, &QAction::triggered, this, [this] { OnCommand(CMD_HIDE); });
   QMenu* menu = bar->addMenu(Tr("MENU_MENU"));

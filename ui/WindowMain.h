@@ -28,6 +28,7 @@
 class ITimerNotificationTarget;
 class QMenu;
 class QSystemTrayIcon;
+class CBarAccessible;
 class CButtonOwnDrawImage;
 class CButtonOwnCurrentLocation;
 
@@ -158,6 +159,8 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   CBarSignalConfigXML signal_;
   CBarPainter::Rects batteryRects_;
   CBarPainter::Rects signalRects_;
+  CBarAccessible* batteryA11y_ = nullptr;  // the bars on the accessibility bus
+  CBarAccessible* signalA11y_ = nullptr;
   SkinImage background_;
   SkinTextLabel downText_;
   QImage backgroundBitmap_;  // mainwindow_bg.jpg

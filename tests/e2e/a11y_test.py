@@ -1,0 +1,167 @@
+#!/usr/bin/python3
+"""Drives the real main window through the accessibility bus, as a screen reader would.
+
+Runs inside a private X server and D-Bus session (see the ctest registration):
+    a11y_test.py TELVANE TELVANE_DEVICE_TOOL
+It installs Telvane on a temporary device, starts it, finds its controls by accessible name and
+role, changes Bluetooth and the battery with the device console and reads the new names, then
+presses the Hide button through its accessible action and checks that the phone lists the main
+window hidden.
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+TIMEOUT = 20.0
+
+
+def wait_for(what, probe, timeout=TIMEOUT):
+    """Polls `probe` until it returns something true; fails the test with `what` otherwise."""
+    end = time.monotonic() + timeout
+    last = None
+    while time.monotonic() < end:
+        try:
+            last = probe()
+        except Exception as error:  # the tree changes under us while the window lays out
+            last = error
+        if last and not isinstance(last, Exception):
+            return last
+        time.sleep(0.1)
+    raise AssertionError("timed out waiting for %s (last: %r)" % (what, last))
+
+
+def walk(node):
+    yield node
+    for i in range(node.childCount):
+        child = node.getChildAtIndex(i)
+        if child is not None:
+            yield from walk(child)
+
+
+def find_app(pid):
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.get_process_id() == pid:
+            return app
+    return None
+
+
+def controls(app, role):
+    return [n for n in walk(app) if n.getRole() == role]
+
+
+def named(app, role, prefix):
+    for n in controls(app, role):
+        if n.name.startswith(prefix):
+            return n
+    return None
+
+
+def main():
+    telvane, tool = sys.argv[1], sys.argv[2]
+    device = tempfile.mkdtemp(prefix="telvane-a11y-")
+    env = dict(os.environ, TELVANE_DEVICE=device, TELVANE_DEVICE_TOOL=tool,
+               QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+               QT_ACCESSIBILITY="1")
+
+    def console(*args):
+        out = subprocess.run([tool, *args], env=env, check=True, capture_output=True, text=True)
+        return out.stdout
+
+    bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    program = None
+    try:
+        # The program joins the accessibility bus at start-up: the bus and its registry must be
+        # up before it starts.
+        wait_for("the accessibility bus", lambda: pyatspi.Registry.getDesktop(0) is not None
+                 and pyatspi.Registry.getDesktop(0).childCount >= 0)
+        console("install")
+        console("battery", "40")
+        console("signal", "-85")
+        console("bt", "connectable")
+        program = subprocess.Popen([telvane], env=env, stderr=subprocess.DEVNULL)
+        try:
+            app = wait_for("the application on the bus", lambda: find_app(program.pid))
+        except AssertionError:
+            desktop = pyatspi.Registry.getDesktop(0)
+            print("applications on the bus:", [(a.name, a.get_process_id()) for a in
+                  (desktop.getChildAtIndex(i) for i in range(desktop.childCount)) if a])
+            raise
+        push = pyatspi.ROLE_PUSH_BUTTON
+
+        # Every feature button is a push button named by its caption and status; the Bluetooth
+        # button names the mode it shows.
+        bt = wait_for("the Bluetooth button", lambda: named(app, push, "Bluetooth"))
+        wait_for("Bluetooth on in its name", lambda: bt.name == "Bluetooth - On" or None)
+        names = [n.name for n in controls(app, push)]
+        for caption in ("Current location", "Data", "Band", "Hide", "Refresh", "Wi-Fi",
+                        "Bluetooth", "Sound", "Phone"):
+            assert any(n == caption or n.startswith(caption + " - ") for n in names), (caption, names)
+        place = named(app, push, "Current location")
+        assert "Area: 0" in place.description, place.description
+
+        # The bars read their levels; the menu bar carries the soft keys.
+        bars = {n.name for n in controls(app, pyatspi.ROLE_PROGRESS_BAR)}
+        assert "Battery: 40 %" in bars, bars
+        assert "Signal: 45 %" in bars, bars
+        menu = controls(app, pyatspi.ROLE_MENU_BAR)
+        assert menu and menu[0].name == "Menu", [m.name for m in menu]
+        items = {n.name for n in walk(menu[0]) if n is not menu[0]}
+        assert {"Hide", "Menu"} <= items, items
+
+        # Nothing the user can reach is left without a name.
+        reachable = (push, pyatspi.ROLE_PROGRESS_BAR, pyatspi.ROLE_MENU_BAR, pyatspi.ROLE_MENU,
+                     pyatspi.ROLE_MENU_ITEM, pyatspi.ROLE_FRAME)
+        unnamed = [n.getRoleName() for n in walk(app) if n.getRole() in reachable and not n.name]
+        assert not unnamed, unnamed
+
+        # The phone changes; the names follow what the window shows.
+        console("bt", "discoverable")
+        wait_for("Bluetooth discoverable in its name",
+                 lambda: bt.name == "Bluetooth - Visible" or None)
+        console("battery", "75")
+        wait_for("the battery bar at 75 %",
+                 lambda: named(app, pyatspi.ROLE_PROGRESS_BAR, "Battery: 75 %"))
+
+        # A user of a screen reader presses Hide: the phone lists the window hidden.
+        hide = named(app, push, "Hide")
+        action = hide.queryAction()
+        press = [i for i in range(action.nActions) if action.getName(i) == "Press"]
+        assert press, [action.getName(i) for i in range(action.nActions)]
+        action.doAction(press[0])
+
+        def main_window_hidden():
+            for w in json.loads(console("state", "--json"))["windows"]:
+                if w["class"] == "MainWindow":
+                    return w["visible"] is False
+            return False
+
+        wait_for("the main window hidden", main_window_hidden)
+        print("a11y end-to-end: ok")
+    finally:
+        if program is not None:
+            program.kill()
+            program.wait()
+        # The program starts the device's notification runner: end every process of the device.
+        try:
+            for process in json.loads(console("state", "--json"))["processes"]:
+                if process.get("pid") not in (None, os.getpid()):
+                    os.kill(process["pid"], signal.SIGKILL)
+        except (subprocess.CalledProcessError, ValueError, KeyError, OSError):
+            pass
+        bus.terminate()
+        bus.wait()
+        shutil.rmtree(device, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
