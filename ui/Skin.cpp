@@ -181,6 +181,14 @@ CSkin::LoadResult CSkin::LoadSkin() {
     return loadResult_;
   }
 
+  // Only a regular file is handed to the parser: it sizes its buffer from the file's length,
+  // which a folder or a device in the skin's place does not have.
+  if (!fs::is_regular_file(fs::status(skinFile_, ec))) {
+    loadResult_ = LoadResult::kUnreadable;
+    Trace(TRACE_INFO, "CSkin::-LoadSkin(%d) not a file", static_cast<int>(loadResult_));
+    return loadResult_;
+  }
+
   try {
     pugi::xml_parse_result result = document_.load_file(skinFile_.c_str());
     switch (result.status) {
