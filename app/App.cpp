@@ -57,10 +57,10 @@ void CApp::Restart() {
 void CApp::RequestExit() {
   Trace(TRACE_WARNING, "CApp::RequestExit()");
   restartRequested_.store(1);
-  if (IMainWindow* window = GetMainWindow()) {
+  WithMainWindow([](IMainWindow* window) {
     window->SetCloseWithoutAsking();
     platform::PostMessage(window->GetHandle(), platform::WM_CLOSE, 0, 0);
-  }
+  });
 }
 
 int CApp::WinMain(const std::string& cmdLine, int nCmdShow) {

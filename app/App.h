@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "platform/Types.h"
@@ -38,8 +40,25 @@ class CApp {
   // close without asking and posts it a close request. Any thread.
   void RequestExit();
 
+  // The main window, or null. Only the user-interface thread, which owns the window, may keep
+  // the pointer; other threads reach the window through WithMainWindow.
   IMainWindow* GetMainWindow() const { return mainWindow_.load(); }
-  void SetMainWindow(IMainWindow* window) { mainWindow_.store(window); }
+  // Calls fn(window) while a main window is set; false when none is. Taking the window away
+  // (SetMainWindow) waits for the calls under way, so the window outlives each of them. Any
+  // thread; fn must not wait for the user-interface thread.
+  template <class F>
+  bool WithMainWindow(F&& fn) const {
+    std::shared_lock lock(windowMutex_);
+    IMainWindow* window = mainWindow_.load();
+    if (!window)
+      return false;
+    fn(window);
+    return true;
+  }
+  void SetMainWindow(IMainWindow* window) {
+    std::unique_lock lock(windowMutex_);
+    mainWindow_.store(window);
+  }
   bool IsGuiInitialized() const { return guiInitialized_.load(); }
   bool IsRestartRequested() const { return restartRequested_.load() != 0; }
   const std::string& GetCommandLine() const { return cmdLine_; }
@@ -58,6 +77,7 @@ class CApp {
   std::string cmdLine_;
   int nCmdShow_ = 0;
   std::atomic<int> restartRequested_{0};
+  mutable std::shared_mutex windowMutex_;  // held while another thread calls the window
   std::atomic<IMainWindow*> mainWindow_{nullptr};
   std::atomic<bool> guiInitialized_{false};
 };

@@ -181,16 +181,17 @@ void CMgr::SendStatusToPlugin() {
 
 void CMgr::PushToPlugin() {
   CApp* app = CApp::GetInstance();
-  IMainWindow* window = app ? app->GetMainWindow() : nullptr;
-  if (!window)
+  if (!app)
     return;
-  if (GetId() == MGR_ID_RIL) {
-    int first, second;
-    GetLocationNumbers(&first, &second);
-    window->SendLocation(first, second);
-  } else {
-    window->SendFeatureState(GetId(), GetStatus());
-  }
+  app->WithMainWindow([this](IMainWindow* window) {
+    if (GetId() == MGR_ID_RIL) {
+      int first, second;
+      GetLocationNumbers(&first, &second);
+      window->SendLocation(first, second);
+    } else {
+      window->SendFeatureState(GetId(), GetStatus());
+    }
+  });
 }
 
 void CMgr::DispatchTimerNotification(int mgrId, int param) {
@@ -366,10 +367,8 @@ void CMgr::SetTimeLimitNotification(int mgrId, int minutes, int param) {
       timernotification::TimerArgument(mgrId, param), platform::DT_MINUTE, minutes);
   limitNotification_.store(handle);
   CLimitNotifications::Set(mgrId, handle);
-  if (CApp* app = CApp::GetInstance()) {
-    if (IMainWindow* window = app->GetMainWindow())
-      window->RefreshNotificationDiagnostics();
-  }
+  if (CApp* app = CApp::GetInstance())
+    app->WithMainWindow([](IMainWindow* window) { window->RefreshNotificationDiagnostics(); });
 }
 
 void CMgr::ClearTimeLimitNotification(int mgrId) {

@@ -301,10 +301,8 @@ void CScheduleEngine::SetPeriodNotification(int kind, int hour, int minute) {
   platform::HNOTIFY handle = platform::CeSetUserNotificationEx(0, trigger);
   notificationHandle_.store(handle);
   CLimitNotifications::Set(MGR_ID_SCHEDULE_PERIOD, handle);
-  if (CApp* app = CApp::GetInstance()) {
-    if (IMainWindow* window = app->GetMainWindow())
-      window->RefreshNotificationDiagnostics();
-  }
+  if (CApp* app = CApp::GetInstance())
+    app->WithMainWindow([](IMainWindow* window) { window->RefreshNotificationDiagnostics(); });
 }
 
 void CScheduleEngine::SetLockTimeLimit(int minutes) {
@@ -695,10 +693,8 @@ void CScheduleEngine::AwakeForActions() {
 
 void CScheduleEngine::Publish(const std::string& place, const std::string& frame) {
   CApp* app = CApp::GetInstance();
-  if (IMainWindow* window = app ? app->GetMainWindow() : nullptr) {
-    window->PublishPlace(place, frame);
+  if (app && app->WithMainWindow([&](IMainWindow* window) { window->PublishPlace(place, frame); }))
     return;
-  }
   // Without a window the values are still kept for the home-screen item.
   Settings()->SetString(kCurrentPlaceKey, place);
   Settings()->SetString(kCurrentFrameKey, frame);

@@ -21,9 +21,10 @@ std::string Text(const char* id) {
 
 // The main window's platform handle, 0 when there is no window.
 platform::HWND MainWindowHandle() {
-  CApp* app = CApp::GetInstance();
-  IMainWindow* window = app ? app->GetMainWindow() : nullptr;
-  return window ? window->GetHandle() : 0;
+  platform::HWND handle = 0;
+  if (CApp* app = CApp::GetInstance())
+    app->WithMainWindow([&](IMainWindow* window) { handle = window->GetHandle(); });
+  return handle;
 }
 
 }  // namespace

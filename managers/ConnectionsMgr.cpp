@@ -349,10 +349,8 @@ void CConnectionsMgr::StopIdleTracking() {
 }
 
 void CConnectionsMgr::RefreshMainWindow() {
-  if (CApp* app = CApp::GetInstance()) {
-    if (IMainWindow* window = app->GetMainWindow())
-      window->RefreshNotificationDiagnostics();
-  }
+  if (CApp* app = CApp::GetInstance())
+    app->WithMainWindow([](IMainWindow* window) { window->RefreshNotificationDiagnostics(); });
 }
 
 void CConnectionsMgr::NotifyStatisticsObservers() {

@@ -77,11 +77,15 @@ std::vector<int> PlaceActionValues(CDB* db, CRilMgr* ril, int mgrId) {
 // Asks the main window to repaint itself, from any thread.
 void RepaintMainWindow() {
   CApp* app = CApp::GetInstance();
-  if (auto* window = dynamic_cast<CWindowMain*>(app ? app->GetMainWindow() : nullptr)) {
-    window->RequestPanelRefresh();
-    QMetaObject::invokeMethod(
-        window, [window] { window->update(); }, Qt::QueuedConnection);
-  }
+  if (!app)
+    return;
+  app->WithMainWindow([](IMainWindow* main) {
+    if (auto* window = dynamic_cast<CWindowMain*>(main)) {
+      window->RequestPanelRefresh();
+      QMetaObject::invokeMethod(
+          window, [window] { window->update(); }, Qt::QueuedConnection);
+    }
+  });
 }
 
 }  // namespace
