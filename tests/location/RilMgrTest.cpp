@@ -148,6 +148,9 @@ TEST_F(RilMgrThreadTest, HistoryKeepsTheNewestWithTheirPlaces) {
     std::vector<int> seen;
   } listener;
   CCellHistory::Instance()->AddListener(&listener);
+  // The phone starts on the first cell, so that the answer to the start's own request is the
+  // first move whether it comes before or after it.
+  ASSERT_TRUE(ril::SetServingCell(1, 101, false));
   Start();
   for (DWORD i = 1; i <= 5; ++i)
     MoveTo(i, i == 5 ? 500 : 100 + i);
