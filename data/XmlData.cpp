@@ -433,11 +433,11 @@ class CFileReader {
       auto it = ActionFields().find(a.name());
       if (it == ActionFields().end())
         continue;
-      const FieldSpec& spec = it->second;
+      const FieldSpec& field = it->second;
       std::int32_t value = 0;
       std::string text;
       bool ok = true;
-      switch (spec.field) {
+      switch (field.field) {
         case Field::kId:
           if ((ok = Int(element, a, &value)))
             action->SetMgrId(value);
@@ -473,7 +473,7 @@ class CFileReader {
         case Field::kTime:
           // A field of a date and time holds 16 bits.
           if ((ok = Int(element, a, 0, 0xFFFF, &value)))
-            times[spec.operand - 1].*spec.timeField = static_cast<WORD>(value);
+            times[field.operand - 1].*field.timeField = static_cast<WORD>(value);
           break;
         default:
           break;
