@@ -315,9 +315,13 @@ namespace ril {
 
 ServingCell GetServingCell() {
   ServingCell cell;
+  // Both values in one transaction: a move written between two separate reads would give a
+  // cell of one place with the area of the other.
   if (Device* dev = Device::Current()) {
-    cell.cellId = StateDword(*dev, kCellIdState);
-    cell.lac = StateDword(*dev, kLacState);
+    dev->store().Transaction([&] {
+      cell.cellId = StateDword(*dev, kCellIdState);
+      cell.lac = StateDword(*dev, kLacState);
+    });
   }
   return cell;
 }
@@ -325,10 +329,12 @@ ServingCell GetServingCell() {
 Signal GetSignal() {
   Signal s;
   if (Device* dev = Device::Current()) {
-    s.strength = static_cast<int>(dev->GetStateInt(kSignalStrengthState, kDefaultSignalMin));
-    s.minimum = static_cast<int>(dev->GetStateInt(kSignalMinState, kDefaultSignalMin));
-    s.maximum = static_cast<int>(dev->GetStateInt(kSignalMaxState, kDefaultSignalMax));
-    s.params = static_cast<DWORD>(dev->GetStateInt(kSignalParamsState, RIL_PARAM_SQ_ALL));
+    dev->store().Transaction([&] {
+      s.strength = static_cast<int>(dev->GetStateInt(kSignalStrengthState, kDefaultSignalMin));
+      s.minimum = static_cast<int>(dev->GetStateInt(kSignalMinState, kDefaultSignalMin));
+      s.maximum = static_cast<int>(dev->GetStateInt(kSignalMaxState, kDefaultSignalMax));
+      s.params = static_cast<DWORD>(dev->GetStateInt(kSignalParamsState, RIL_PARAM_SQ_ALL));
+    });
   }
   return s;
 }

@@ -55,9 +55,12 @@ std::uint64_t NewRequestId() {
 
 ScreenSize GetScreenSize() {
   ScreenSize size;
+  // One transaction, so that a rotation is never read half done (320 wide and 320 high).
   if (Device* dev = Device::Current()) {
-    size.width = static_cast<int>(dev->GetStateInt(kWidthState, kDefaultScreenWidth));
-    size.height = static_cast<int>(dev->GetStateInt(kHeightState, kDefaultScreenHeight));
+    dev->store().Transaction([&] {
+      size.width = static_cast<int>(dev->GetStateInt(kWidthState, kDefaultScreenWidth));
+      size.height = static_cast<int>(dev->GetStateInt(kHeightState, kDefaultScreenHeight));
+    });
   }
   return size;
 }

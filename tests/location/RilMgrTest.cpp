@@ -92,7 +92,7 @@ TEST_F(RilMgrThreadTest, SameCellTwiceIsOneChangeAndAForcedRefreshReportsItAgain
   ASSERT_TRUE(ril::SetServingCell(4711, 300, true));
   ASSERT_TRUE(WaitFor([&] { return ril->GetLocationNotificationCount() == 2; }));
   auto entries = LogEntries(MGR_ID_RIL);
-  ASSERT_EQ(entries.size(), 1u);
+  ASSERT_EQ(entries.size(), 1u) << entries.back().description;
   EXPECT_EQ(entries[0].summary, "New location: cell 4711, area 300");
   EXPECT_EQ(entries[0].description,
             "The location changed from cell 0 in area 0 to cell 4711 in area 300");

@@ -3,9 +3,11 @@
 // and closing a handle.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -224,3 +226,23 @@ TEST_F(RilThreadTest, SignalIsPublishedAsAPercentage) {
 }
 
 }  // namespace
+
+// A move read while another thread writes it is either the old cell with its area or the new
+// one with its area, never a mix of the two.
+TEST_F(RilThreadTest, ServingCellIsNeverReadHalfWritten) {
+  ASSERT_TRUE(ril::SetServingCell(1, 100, false));
+  std::atomic<bool> done{false};
+  std::thread mover([&] {
+    for (int i = 0; i < 3000; ++i)
+      ril::SetServingCell(i % 2 ? 2 : 1, i % 2 ? 200 : 100, false);
+    done.store(true);
+  });
+  int mixed = 0;
+  while (!done.load()) {
+    ril::ServingCell cell = ril::GetServingCell();
+    if (cell.lac != cell.cellId * 100)
+      ++mixed;
+  }
+  mover.join();
+  EXPECT_EQ(mixed, 0);
+}
