@@ -29,6 +29,7 @@
 #include "platform/ConnMgr.h"
 #include "platform/Mosutil.h"
 #include "ui/DataCommands.h"
+#include "ui/MainCommands.h"
 #include "ui/WindowMain.h"
 
 namespace {
@@ -205,6 +206,8 @@ void CAppConnMgr::RegisterCommands() {
   // The refresh button: every manager, the cell location among them, reads its state again.
   window_->RegisterCommand(CWindowMain::CMD_REFRESH, [] { CMgr::RefreshAll(); });
   RegisterLocationCommands();
+  // The feature buttons' option dialogs and the remaining commands of the menus.
+  CMainCommands::Register(window_.get(), db_.get());
   // New profile data is evaluated again, as after a change made on the settings pages.
   CDataCommands::Register(window_.get(), db_.get(), [] {
     if (CScheduleEngine* engine = CScheduleEngine::GetInstance())
@@ -258,7 +261,7 @@ void CAppConnMgr::RegisterLocationCommands() {
     // Without a settings page the place is the current location's, or the first place.
     CStrPlace place;
     if (!engine->GetLockCandidate(&place)) {
-      platform::TextBox(window_->GetHandle(), "Place not found");
+      platform::TextBox(window_->GetHandle(), text(TEXT_ID("Place not found")));
       return;
     }
     int minutes = kDefaultLockMinutes;
