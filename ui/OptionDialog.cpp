@@ -85,8 +85,8 @@ class COptionButton : public CButtonOwnDrawImage {
     QFont font = SkinQFont(font_.family, 10, 700);
     p.setFont(font);
     p.setPen(font_.color.r >= 0 ? ToQColor(font_.color) : QColor(Qt::black));
-    p.drawText(QRect(3, 3, size.width() - 6, size.height() - 6),
-               Qt::AlignCenter | Qt::TextWordWrap, GetCaption());
+    p.drawText(QRect(3, 3, size.width() - 6, size.height() - 6), Qt::AlignCenter | Qt::TextWordWrap,
+               GetCaption());
   }
 
  private:
@@ -157,8 +157,8 @@ class COptionDialog::Panel : public CBaseWindow {
     p.setPen(palette().color(QPalette::WindowText));
     p.setFont(SkinQFont("DejaVu Sans", 11, 700));
     QRect title(kMargin, 2, all.width() - 2 * kMargin, kTitleCy - 4);
-    p.drawText(title, Qt::AlignCenter, p.fontMetrics().elidedText(title_, Qt::ElideRight,
-                                                                  title.width()));
+    p.drawText(title, Qt::AlignCenter,
+               p.fontMetrics().elidedText(title_, Qt::ElideRight, title.width()));
     p.setFont(SkinQFont("DejaVu Sans", 10, 400));
     QRect footer(kMargin, all.height() - kFooterCy, all.width() - 2 * kMargin, kFooterCy - 2);
     p.drawText(footer, Qt::AlignCenter,

@@ -21,8 +21,8 @@
 #include "app/Texts.h"
 #include "platform/Device.h"
 #include "platform/Mosutil.h"
-#include "platform/Shell.h"
 #include "platform/Registry.h"
+#include "platform/Shell.h"
 #include "ui/OptionDialog.h"
 
 #ifndef TELVANE_VERSION
@@ -76,8 +76,8 @@ bool CSmallDialog::Ask() {
     QRect area = window->geometry();
     int width = std::min(area.width(), std::max(sizeHint().width(), area.width() - 16));
     int height = std::min(area.height(), sizeHint().height());
-    setGeometry(area.left() + (area.width() - width) / 2,
-                area.top() + (area.height() - height) / 2, width, height);
+    setGeometry(area.left() + (area.width() - width) / 2, area.top() + (area.height() - height) / 2,
+                width, height);
   }
   return ExecDisablingOwner(parentWidget(), this) == QDialog::Accepted;
 }
@@ -176,7 +176,8 @@ int CDialogBacklight::External() const {
   return external_->value();
 }
 
-CDialogRingTone::CDialogRingTone(QWidget* owner) : CSmallDialog(owner, TEXT_ID("DIALOG_RING_TITLE")) {
+CDialogRingTone::CDialogRingTone(QWidget* owner)
+    : CSmallDialog(owner, TEXT_ID("DIALOG_RING_TITLE")) {
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout;
   type_ = new QComboBox(this);
@@ -226,8 +227,8 @@ std::vector<std::string> CDialogRingTone::ListTones() {
     for (const auto& entry : fs::directory_iterator(host, ec)) {
       std::string ext = entry.path().extension().string();
       std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-      if (entry.is_regular_file() && (ext == ".wav" || ext == ".mp3" || ext == ".mid" ||
-                                      ext == ".wma")) {
+      if (entry.is_regular_file() &&
+          (ext == ".wav" || ext == ".mp3" || ext == ".mid" || ext == ".wma")) {
         tones.push_back(std::string(folder) + "\\" + entry.path().filename().string());
       }
     }
@@ -268,8 +269,8 @@ CDialogAbout::CDialogAbout(QWidget* owner) : CSmallDialog(owner, TEXT_ID("ABOUT 
 QString CDialogAbout::AboutText() {
   CTexts* texts = CTexts::GetInstance();
   return QString("Telvane %1\n%2 %3\n%4: %5")
-      .arg(TELVANE_VERSION, Q(Text("DIALOG_ABOUT_BUILD")), __DATE__, Q(Text("DIALOG_ABOUT_TRANSLATOR")),
-           QString::fromStdString(texts->GetAuthor()));
+      .arg(TELVANE_VERSION, Q(Text("DIALOG_ABOUT_BUILD")), __DATE__,
+           Q(Text("DIALOG_ABOUT_TRANSLATOR")), QString::fromStdString(texts->GetAuthor()));
 }
 
 CDialogHelp::CDialogHelp(QWidget* owner) : CSmallDialog(owner, TEXT_ID("DIALOG_HELP_TITLE")) {
