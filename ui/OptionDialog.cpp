@@ -61,7 +61,14 @@ class COptionButton : public CButtonOwnDrawImage {
  public:
   COptionButton(QWidget* owner, IOwnerDrawHost* host, CSkin* skin, int id,
                 const std::string& skinId, const char* captionId, Choice image)
-      : CButtonOwnDrawImage(owner, host, skin, Params(id, skinId, captionId)), image_(image) {}
+      : CButtonOwnDrawImage(owner, host, skin, Params(id, skinId, captionId)) {
+    // The feature's image fills the option's 60 x 65 tile whatever size the main window's
+    // layout gives the feature button.
+    if (image.image)
+      ownImage_ = *image.image;
+    ownImage_.position = {0, 0, kButtonCx, kButtonCy};
+    image_ = {&ownImage_, image.bitmap};
+  }
 
   // The image given, or none: the skin element's own images belong to the main window's button.
   Choice GetImage(bool) override { return image_; }
@@ -71,6 +78,8 @@ class COptionButton : public CButtonOwnDrawImage {
     // The skin's upper-text position belongs to the main window's layout; the dialog shows the
     // focused option's name in its own footer.
     topText_.position = SkinPosition();
+    // The focus ring spans the tile, as on the main window's portrait buttons.
+    overlay_.position = {0, 0, kButtonCx, kButtonCy};
   }
 
   void DrawContent(QPainter& p, const QSize& size, bool pressed, bool focused) override {
@@ -79,14 +88,33 @@ class COptionButton : public CButtonOwnDrawImage {
       CButtonOwnDrawImage::DrawContent(p, size, pressed, focused);
       return;
     }
-    // No image: the caption fills the tile.
+    // No image: a tile in the skin's colours with the caption filling it.
+    QColor text = TextColor();
+    QColor tile = Background();
+    tile = tile.lightness() > 128 ? tile.lighter(pressed ? 96 : 106)
+                                  : tile.lighter(pressed ? 160 : 140);
+    QColor line = text;
+    line.setAlpha(60);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(line, 1));
+    p.setBrush(tile);
+    p.drawRoundedRect(QRectF(4.5, 4.5, size.width() - 9, size.height() - 9), 8, 8);
     if (focused)
       DrawOverlay(p, size);
-    QFont font = SkinQFont(font_.family, 10, 700);
-    p.setFont(font);
-    p.setPen(font_.color.r >= 0 ? ToQColor(font_.color) : QColor(Qt::black));
-    p.drawText(QRect(3, 3, size.width() - 6, size.height() - 6), Qt::AlignCenter | Qt::TextWordWrap,
-               GetCaption());
+    p.setFont(SkinQFont(font_.family, 10, 700));
+    p.setPen(text);
+    p.drawText(QRect(6, 6, size.width() - 12, size.height() - 12),
+               Qt::AlignCenter | Qt::TextWordWrap, GetCaption());
+  }
+
+ public:
+  // The skin's colours of the button: its fill when not focused and its caption's colour.
+  QColor Background() const {
+    const SkinColor& fill = styles_[kNotFocusedUnpressed].fill;
+    return fill.r >= 0 ? ToQColor(fill) : QColor(Qt::white);
+  }
+  QColor TextColor() const {
+    return font_.color.r >= 0 ? ToQColor(font_.color) : QColor(Qt::black);
   }
 
  private:
@@ -100,6 +128,7 @@ class COptionButton : public CButtonOwnDrawImage {
     return p;
   }
 
+  SkinImage ownImage_;
   Choice image_;
 };
 
@@ -150,11 +179,21 @@ class COptionDialog::Panel : public CBaseWindow {
 
  protected:
   void OnPaint(QPainter& p) override {
+    // The skin's colours, as the cancel button carries them.
+    QColor background = palette().color(QPalette::Window);
+    QColor text = palette().color(QPalette::WindowText);
+    if (!Buttons().empty()) {
+      auto* first = static_cast<COptionButton*>(Buttons().front());
+      background = first->Background();
+      text = first->TextColor();
+    }
     QRect all = rect();
-    p.fillRect(all, palette().window());
-    p.setPen(palette().color(QPalette::Mid));
+    p.fillRect(all, background);
+    QColor frame = text;
+    frame.setAlpha(90);
+    p.setPen(frame);
     p.drawRect(all.adjusted(0, 0, -1, -1));
-    p.setPen(palette().color(QPalette::WindowText));
+    p.setPen(text);
     p.setFont(SkinQFont("DejaVu Sans", 11, 700));
     QRect title(kMargin, 2, all.width() - 2 * kMargin, kTitleCy - 4);
     p.drawText(title, Qt::AlignCenter,

@@ -65,11 +65,27 @@ CSmallDialog::CSmallDialog(QWidget* owner, const char* title) : QDialog(owner) {
   QString text = Q(Text(title));
   setWindowTitle(text);
   setAccessibleName(text);
-  if (QGuiApplication::platformName() == "offscreen")
+  if (QGuiApplication::platformName() == "offscreen") {
     setWindowFlag(Qt::FramelessWindowHint);
+    // The form stands out from the window under it.
+    setObjectName("form");
+    setStyleSheet("QDialog#form { border: 1px solid palette(mid); }");
+  }
 }
 
 bool CSmallDialog::Ask() {
+  // Without a frame of the desktop's the title heads the form.
+  if (windowFlags() & Qt::FramelessWindowHint) {
+    if (auto* box = qobject_cast<QBoxLayout*>(layout()); box && !findChild<QLabel*>("title")) {
+      auto* title = new QLabel(windowTitle(), this);
+      title->setObjectName("title");
+      title->setAlignment(Qt::AlignCenter);
+      QFont bold = title->font();
+      bold.setBold(true);
+      title->setFont(bold);
+      box->insertWidget(0, title);
+    }
+  }
   // On the phone's screen the form spans the screen's width and sits in its middle.
   if (QWidget* window = parentWidget() ? parentWidget()->window() : nullptr) {
     adjustSize();
