@@ -81,6 +81,8 @@ constexpr int kSignalStep = 10;
 
 // A list to pick one entry from, with "SAVE" / "CANCEL".
 class CDialogChoose : public CSmallDialog {
+  Q_OBJECT
+
  public:
   CDialogChoose(QWidget* owner, const char* title, const QStringList& entries)
       : CSmallDialog(owner, title) {
@@ -103,6 +105,8 @@ class CDialogChoose : public CSmallDialog {
 
 // A list to read, closed with one key.
 class CDialogList : public CSmallDialog {
+  Q_OBJECT
+
  public:
   CDialogList(QWidget* owner, const char* title, const QStringList& lines)
       : CSmallDialog(owner, title) {
@@ -117,6 +121,8 @@ class CDialogList : public CSmallDialog {
 
 // The name of a new place.
 class CDialogPlaceName : public CSmallDialog {
+  Q_OBJECT
+
  public:
   CDialogPlaceName(QWidget* owner, const QString& name)
       : CSmallDialog(owner, TEXT_ID("DIALOG_ADD_PLACE_TITLE")) {
@@ -146,6 +152,8 @@ class CDialogPlaceName : public CSmallDialog {
 
 // The data-connection entries with their enabled flag, switched on the spot.
 class CDialogConnections : public CSmallDialog {
+  Q_OBJECT
+
  public:
   CDialogConnections(QWidget* owner, CConnectionsMgr* mgr)
       : CSmallDialog(owner, TEXT_ID("PAGE CONNECTIONS")) {
@@ -693,3 +701,5 @@ void CMainCommands::ShowFrames(bool actions) {
   CDialogList dialog(window_, actions ? TEXT_ID("ACTIONS") : TEXT_ID("SCHEDULE"), lines);
   dialog.Ask();
 }
+
+#include "MainCommands.moc"

@@ -149,20 +149,6 @@ class COptionDialog::Panel : public CBaseWindow {
     update();
   }
 
-  void OnChildKeyUp(int key) override {
-    switch (key) {
-      case Qt::Key_Return:
-      case Qt::Key_Enter:
-      case Qt::Key_Select:
-        if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()))
-          button->click();
-        break;
-      default:
-        CBaseWindow::OnChildKeyUp(key);
-        break;
-    }
-  }
-
   // Rows of buttons under the title, as many to a row as the screen's width allows.
   QSize Arrange(int screenWidth) {
     const auto& buttons = Buttons();

@@ -279,4 +279,24 @@ TEST_F(OptionDialogTest, MenuCommandsVolumeForwardingMemoryAboutAndHelp) {
   ASSERT_TRUE(WaitForMainWindow());
 }
 
+TEST_F(OptionDialogTest, ThePlacesDialogAddsAPlaceForTheCurrentLocation) {
+  Start();
+  ASSERT_EQ(dev.Console({"cell", "7", "300"}), 0);
+  // The current-location panel's dialog: cancel, places, add place, ...
+  Command(106);
+  ASSERT_TRUE(WaitForFront("COptionDialog"));
+  Keys({"right", "right", "enter"});
+  // The new place's name is offered; enter keeps it.
+  ASSERT_TRUE(WaitForFront("CDialogPlaceName"));
+  Keys({"enter"});
+  EXPECT_TRUE(WaitUntil([&] { return HasBox("The location has been assigned to the place."); }));
+  ASSERT_TRUE(WaitForMainWindow());
+  // The location now has a place: its time frames can be listed (none yet).
+  Command(40232);
+  ASSERT_TRUE(WaitForFront("CDialogList"));
+  Keys({"escape"});
+  EXPECT_TRUE(WaitForMainWindow());
+  EXPECT_FALSE(HasBox("The current place was not found."));
+}
+
 }  // namespace
