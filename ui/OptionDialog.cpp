@@ -251,11 +251,22 @@ void COptionDialog::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+bool COptionDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && isVisible())
+    Layout();
+  return QDialog::eventFilter(watched, event);
+}
+
 int COptionDialog::ShowModal() {
   Layout();
+  QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
+  if (window)
+    window->installEventFilter(this);
   if (!Buttons().empty())
     Buttons().front()->setFocus();
   int result = ExecDisablingOwner(parentWidget(), this);
+  if (window)
+    window->removeEventFilter(this);
   // Escape or a close of the window is a cancel.
   return result == QDialog::Rejected ? kCancel : result;
 }

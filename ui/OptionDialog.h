@@ -54,6 +54,8 @@ class COptionDialog : public QDialog {
   // Lays the buttons out in rows and centres the dialog on the owner's screen.
   void Layout();
   void keyPressEvent(QKeyEvent* event) override;
+  // The owner's window changing size (the phone turned) lays the dialog out again.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   class Panel;

@@ -86,16 +86,32 @@ bool CSmallDialog::Ask() {
       box->insertWidget(0, title);
     }
   }
-  // On the phone's screen the form spans the screen's width and sits in its middle.
-  if (QWidget* window = parentWidget() ? parentWidget()->window() : nullptr) {
-    adjustSize();
-    QRect area = window->geometry();
-    int width = std::min(area.width(), std::max(sizeHint().width(), area.width() - 16));
-    int height = std::min(area.height(), sizeHint().height());
-    setGeometry(area.left() + (area.width() - width) / 2, area.top() + (area.height() - height) / 2,
-                width, height);
-  }
-  return ExecDisablingOwner(parentWidget(), this) == QDialog::Accepted;
+  Place();
+  QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
+  if (window)
+    window->installEventFilter(this);
+  bool saved = ExecDisablingOwner(parentWidget(), this) == QDialog::Accepted;
+  if (window)
+    window->removeEventFilter(this);
+  return saved;
+}
+
+bool CSmallDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && isVisible())
+    Place();
+  return QDialog::eventFilter(watched, event);
+}
+
+void CSmallDialog::Place() {
+  QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
+  if (!window)
+    return;
+  adjustSize();
+  QRect area = window->geometry();
+  int width = std::min(area.width(), std::max(sizeHint().width(), area.width() - 16));
+  int height = std::min(area.height(), sizeHint().height());
+  setGeometry(area.left() + (area.width() - width) / 2, area.top() + (area.height() - height) / 2,
+              width, height);
 }
 
 void CSmallDialog::AddKeys(QBoxLayout* layout, bool editing) {

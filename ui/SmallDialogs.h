@@ -30,6 +30,12 @@ class CSmallDialog : public QDialog {
   void AddKeys(class QBoxLayout* layout, bool editing);
   // Adds a labelled row to the form.
   void AddRow(class QFormLayout* form, const char* label, QWidget* field);
+  // The owner's window changing size (the phone turned) places the form again.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Spans the owner window's width, in its middle.
+  void Place();
 };
 
 // The volume step (1 quietest to 5 full) for switching the sound on.

@@ -268,6 +268,14 @@ TEST_F(OptionDialogTest, MenuCommandsVolumeForwardingMemoryAboutAndHelp) {
     }
   }
 
+  // The diagnostic commands lower the battery and move the phone to a test cell.
+  ASSERT_EQ(dev.Console({"battery", "50"}), 0);
+  Command(40052);
+  EXPECT_TRUE(WaitUntil([&] { return ConsoleLine({"battery"}).rfind("40", 0) == 0; }))
+      << ConsoleLine({"battery"});
+  Command(40054);
+  EXPECT_TRUE(WaitForConsole({"cell"}, "1001/100"));
+
   // About and help open their dialogs and close with one key.
   Command(9);
   ASSERT_TRUE(WaitForFront("CDialogAbout"));
@@ -277,6 +285,26 @@ TEST_F(OptionDialogTest, MenuCommandsVolumeForwardingMemoryAboutAndHelp) {
   ASSERT_TRUE(WaitForFront("CDialogHelp"));
   Keys({"escape"});
   ASSERT_TRUE(WaitForMainWindow());
+}
+
+TEST_F(OptionDialogTest, AnOpenDialogFollowsTheTurnedScreen) {
+  Start();
+  Command(40136);
+  ASSERT_TRUE(WaitForFront("CDialogRingTone"));
+  ASSERT_EQ(dev.Console({"rotate"}), 0);
+  // The form spans the new width, and its keys still work.
+  EXPECT_TRUE(WaitUntil([&] {
+    std::string out;
+    dev.Console({"state", "--json"}, &out);
+    auto report = platform::ParseJson(out);
+    for (const Json& w : (*report)["windows"]) {
+      if (w["class"] == "CDialogRingTone")
+        return w["width"].get<int>() > 240;
+    }
+    return false;
+  }));
+  Keys({"escape"});
+  EXPECT_TRUE(WaitForMainWindow());
 }
 
 TEST_F(OptionDialogTest, ThePlacesDialogAddsAPlaceForTheCurrentLocation) {
