@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QInputDialog>
 #include <QMessageBox>
 
 #include "app/BaseException.h"
@@ -47,7 +46,6 @@ constexpr int kCmdLocationRefresh = 10;
 constexpr int kCmdLocationRefreshOther = 40036;
 // The lock's time limit when no dialog can ask for one (no display).
 constexpr int kDefaultLockMinutes = 60;
-constexpr int kMaxLockMinutes = 24 * 60;
 
 // The values of the current place's actions for manager `mgrId`, frame by frame in start-time
 // order: what the data-connections manager re-applies when the phone radio changes.
@@ -266,11 +264,9 @@ void CAppConnMgr::RegisterLocationCommands() {
     }
     int minutes = kDefaultLockMinutes;
     if (QGuiApplication::platformName() != "offscreen") {
-      bool ok = false;
-      minutes = QInputDialog::getInt(window_.get(), QString::fromStdString(text("TIME LIMIT")),
-                                     QString::fromStdString(place.GetName()), kDefaultLockMinutes,
-                                     1, kMaxLockMinutes, 1, &ok);
-      if (!ok)
+      // With a display the user chooses the place and the time limit.
+      CMainCommands ask(window_.get(), db_.get());
+      if (!ask.AskLock(&place, &minutes))
         return;
     }
     platform::TextBox(window_->GetHandle(), text("LOCK WARNING"));

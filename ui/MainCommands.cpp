@@ -98,6 +98,7 @@ class CDialogChoose : public CSmallDialog {
     list_->setFocus();
   }
   int Row() const { return list_->currentRow(); }
+  void SetRow(int row) { list_->setCurrentRow(row); }
 
  private:
   QListWidget* list_;
@@ -700,6 +701,33 @@ void CMainCommands::ShowFrames(bool actions) {
   }
   CDialogList dialog(window_, actions ? TEXT_ID("ACTIONS") : TEXT_ID("SCHEDULE"), lines);
   dialog.Ask();
+}
+
+bool CMainCommands::AskLock(CStrPlace* place, int* minutes) {
+  std::vector<CStrPlace> places;
+  try {
+    db_->GetTablePlaces()->GetAllRecords(&places);
+  } catch (const CBaseException& e) {
+    platform::ErrorBox(window_->GetHandle(), "%s", e.what());
+    return false;
+  }
+  QStringList names;
+  int offered = 0;
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    names << QString::fromStdString(places[i].GetName());
+    if (places[i].GetId() == place->GetId())
+      offered = static_cast<int>(i);
+  }
+  CDialogChoose dialog(window_, TEXT_ID("BLOCK PROFILE"), names);
+  dialog.SetRow(offered);
+  if (!dialog.Ask())
+    return false;
+  if (dialog.Row() < 0 || dialog.Row() >= static_cast<int>(places.size())) {
+    Tell(TEXT_ID("Place not found"));
+    return false;
+  }
+  *place = places[static_cast<std::size_t>(dialog.Row())];
+  return AskTimeLimit(minutes);
 }
 
 #include "MainCommands.moc"

@@ -15,6 +15,7 @@ class CWindowMain;
 class CDB;
 class CButtonOwnDrawImage;
 class COptionDialog;
+class CStrPlace;
 
 class CMainCommands {
  public:
@@ -90,6 +91,10 @@ class CMainCommands {
   void AddPlace();
   void AssignToPlace();
   void ShowFrames(bool actions);
+
+  // Asks which place to lock to (`place` comes in as the one offered first) and for how long:
+  // false when cancelled; `minutes` is 0 for no limit.
+  bool AskLock(CStrPlace* place, int* minutes);
 
   // The process's heap in use, in bytes.
   static std::size_t HeapInUse();
