@@ -221,6 +221,37 @@ TEST_F(OptionDialogTest, PhoneRadioOffForAMinuteThenOnAgain) {
   EXPECT_TRUE(WaitForConsole({"radio"}, "on"));
 }
 
+TEST_F(OptionDialogTest, WifiAndDataConnectionsForAMinute) {
+  ASSERT_EQ(dev.Console({"wifi", "off"}), 0);
+  ASSERT_EQ(dev.Console({"connections", "add", "GPRS"}), 0);
+  Start();
+  // Wi-Fi off: on, the wireless manager.
+  Command(105);
+  ASSERT_TRUE(WaitForFront("COptionDialog"));
+  Keys({"right", "enter"});
+  ASSERT_TRUE(WaitForFront("COptionDialogTimeLimit"));
+  Keys(kOneMinute);
+  ASSERT_TRUE(WaitForConsole({"wifi"}, "on"));
+  ASSERT_TRUE(WaitForNotification("timer_notification_00_00"));
+  // Data disconnected: disable, connected, manage.
+  ASSERT_TRUE(WaitForMainWindow());
+  Command(108);
+  ASSERT_TRUE(WaitForFront("COptionDialog"));
+  Keys({"right", "right", "enter"});
+  ASSERT_TRUE(WaitForFront("COptionDialogTimeLimit"));
+  Keys(kOneMinute);
+  ASSERT_TRUE(WaitUntil([&] {
+    return ConsoleLine({"connections"}).find(" connected") != std::string::npos;
+  })) << ConsoleLine({"connections"});
+  ASSERT_TRUE(WaitForNotification("timer_notification_04_01"));
+
+  ASSERT_EQ(dev.Console({"clock", "+61s"}), 0);
+  EXPECT_TRUE(WaitForConsole({"wifi"}, "off"));
+  EXPECT_TRUE(WaitUntil([&] {
+    return ConsoleLine({"connections"}).find("disconnected") != std::string::npos;
+  })) << ConsoleLine({"connections"});
+}
+
 TEST_F(OptionDialogTest, BluetoothSettingsStartTheControlPanelAndWifiReportsItsMissingManager) {
   Start();
   Command(103);
