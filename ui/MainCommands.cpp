@@ -37,6 +37,7 @@
 #include "managers/MobilePhoneMgr.h"
 #include "managers/SpeakerMgr.h"
 #include "managers/WifiMgr.h"
+#include "platform/Backlight.h"
 #include "platform/ControlPanel.h"
 #include "platform/Mosutil.h"
 #include "platform/PowerStatus.h"
@@ -522,10 +523,9 @@ void CMainCommands::Backlight() {
   CBacklightMgr* mgr = CBacklightMgr::GetInstance();
   if (!mgr)
     return;
-  int status = mgr->GetStatus();
-  int battery = status >= 0 ? CBacklightMgr::BatteryLevel(status) : 5;
-  int external = status >= 0 ? CBacklightMgr::ExternalLevel(status) : 5;
-  CDialogBacklight dialog(window_, battery, external);
+  // The manager only commands: the levels shown are those the phone applies now.
+  platform::BacklightLevels now = platform::GetBacklightLevels();
+  CDialogBacklight dialog(window_, static_cast<int>(now.battery), static_cast<int>(now.ac));
   if (!dialog.Ask())
     return;
   mgr->ForceStatus(CBacklightMgr::MakeStatus(dialog.Battery(), dialog.External()), 0, 0, 0);

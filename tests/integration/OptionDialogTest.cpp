@@ -5,6 +5,8 @@
 // WM_COMMAND messages.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "support/Programs.h"
 
 using platform::Json;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -316,6 +319,31 @@ TEST_F(OptionDialogTest, MenuCommandsVolumeForwardingMemoryAboutAndHelp) {
   ASSERT_TRUE(WaitForFront("CDialogHelp"));
   Keys({"escape"});
   ASSERT_TRUE(WaitForMainWindow());
+}
+
+TEST_F(OptionDialogTest, BacklightThemeAndRingToneFormsApplyWhatIsChosen) {
+  ASSERT_EQ(dev.Console({"backlight", "3", "10"}), 0);
+  fs::path file = dev.folder() / "sound.bin";
+  std::ofstream(file) << "x";
+  ASSERT_EQ(dev.Console({"file", "put", file.string(), "\\Windows\\Ocean.tsk"}), 0);
+  ASSERT_EQ(dev.Console({"file", "put", file.string(), "\\Windows\\Bells.wav"}), 0);
+  Start();
+  // The backlight form starts at the phone's levels; one step up on battery.
+  Command(40133);
+  ASSERT_TRUE(WaitForFront("CDialogBacklight"));
+  Keys({"up", "enter"});
+  EXPECT_TRUE(WaitForConsole({"backlight"}, "4/10"));
+  ASSERT_TRUE(WaitForMainWindow());
+  Command(40135);
+  ASSERT_TRUE(WaitForFront("CDialogTheme"));
+  Keys({"enter"});
+  EXPECT_TRUE(WaitUntil([&] { return Hardware("today_theme") == "Ocean"; }));
+  ASSERT_TRUE(WaitForMainWindow());
+  Command(40136);
+  ASSERT_TRUE(WaitForFront("CDialogRingTone"));
+  Keys({"enter"});
+  EXPECT_TRUE(WaitUntil([&] { return Hardware("ring_tone") == "\\Windows\\Bells.wav"; }))
+      << Hardware("ring_tone");
 }
 
 TEST_F(OptionDialogTest, AnOpenDialogFollowsTheTurnedScreen) {
