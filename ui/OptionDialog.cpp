@@ -1,6 +1,7 @@
 #include "ui/OptionDialog.h"
 
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -101,10 +102,19 @@ class COptionButton : public CButtonOwnDrawImage {
     p.drawRoundedRect(QRectF(4.5, 4.5, size.width() - 9, size.height() - 9), 8, 8);
     if (focused)
       DrawOverlay(p, size);
-    p.setFont(SkinQFont(font_.family, 10, 700));
+    // The largest size at which every word fits the tile, down to a size still readable.
+    QRect box(6, 6, size.width() - 12, size.height() - 12);
+    const int flags = Qt::AlignCenter | Qt::TextWordWrap;
+    QFont font = SkinQFont(font_.family, 10, 700);
+    for (int points = 10; points >= 6; --points) {
+      font = SkinQFont(font_.family, points, 700);
+      QRect need = QFontMetrics(font).boundingRect(box, flags, GetCaption());
+      if (need.width() <= box.width() && need.height() <= box.height())
+        break;
+    }
+    p.setFont(font);
     p.setPen(text);
-    p.drawText(QRect(6, 6, size.width() - 12, size.height() - 12),
-               Qt::AlignCenter | Qt::TextWordWrap, GetCaption());
+    p.drawText(box, flags, GetCaption());
   }
 
  public:
