@@ -67,8 +67,16 @@ class COptionButton : public CButtonOwnDrawImage {
     // layout gives the feature button.
     if (image.image)
       ownImage_ = *image.image;
-    ownImage_.position = {0, 0, kButtonCx, kButtonCy};
     image_ = {&ownImage_, image.bitmap};
+    SetScale(1);
+  }
+
+  // The tile is `scale` times 60 x 65 (2 on vga screens, whose skins carry double-size images);
+  // the image and the focus ring span it.
+  void SetScale(int scale) {
+    scale_ = scale;
+    ownImage_.position = {0, 0, kButtonCx * scale, kButtonCy * scale};
+    overlay_.position = ownImage_.position;
   }
 
   // The image given, or none: the skin element's own images belong to the main window's button.
@@ -80,7 +88,7 @@ class COptionButton : public CButtonOwnDrawImage {
     // focused option's name in its own footer.
     topText_.position = SkinPosition();
     // The focus ring spans the tile, as on the main window's portrait buttons.
-    overlay_.position = {0, 0, kButtonCx, kButtonCy};
+    overlay_.position = ownImage_.position;
   }
 
   void DrawContent(QPainter& p, const QSize& size, bool pressed, bool focused) override {
@@ -99,15 +107,17 @@ class COptionButton : public CButtonOwnDrawImage {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(line, 1));
     p.setBrush(tile);
-    p.drawRoundedRect(QRectF(4.5, 4.5, size.width() - 9, size.height() - 9), 8, 8);
+    qreal inset = 4.5 * scale_;
+    p.drawRoundedRect(QRectF(inset, inset, size.width() - 2 * inset, size.height() - 2 * inset),
+                      8 * scale_, 8 * scale_);
     if (focused)
       DrawOverlay(p, size);
     // The largest size at which every word fits the tile, down to a size still readable.
-    QRect box(6, 6, size.width() - 12, size.height() - 12);
+    QRect box(6 * scale_, 6 * scale_, size.width() - 12 * scale_, size.height() - 12 * scale_);
     const int flags = Qt::AlignCenter | Qt::TextWordWrap;
-    QFont font = SkinQFont(font_.family, 10, 700);
+    QFont font = SkinQFont(font_.family, 10 * scale_, 700);
     for (int points = 10; points >= 6; --points) {
-      font = SkinQFont(font_.family, points, 700);
+      font = SkinQFont(font_.family, points * scale_, 700);
       QRect need = QFontMetrics(font).boundingRect(box, flags, GetCaption());
       if (need.width() <= box.width() && need.height() <= box.height())
         break;
@@ -140,6 +150,7 @@ class COptionButton : public CButtonOwnDrawImage {
 
   SkinImage ownImage_;
   Choice image_;
+  int scale_ = 1;
 };
 
 }  // namespace
@@ -160,17 +171,21 @@ class COptionDialog::Panel : public CBaseWindow {
   }
 
   // Rows of buttons under the title, as many to a row as the screen's width allows.
-  QSize Arrange(int screenWidth) {
+  QSize Arrange(int screenWidth, int scale) {
+    scale_ = scale;
     const auto& buttons = Buttons();
+    const int cx = kButtonCx * scale, cy = kButtonCy * scale, margin = kMargin * scale;
     int n = static_cast<int>(buttons.size());
-    int columns = std::clamp((screenWidth - 2 * kMargin) / kButtonCx, 1, std::max(n, 1));
+    int columns = std::clamp((screenWidth - 2 * margin) / cx, 1, std::max(n, 1));
     int rows = (n + columns - 1) / columns;
     for (int i = 0; i < n; ++i) {
-      buttons[i]->GetConfigFromXML();
-      buttons[i]->SetPosition({kMargin + (i % columns) * kButtonCx,
-                               kTitleCy + (i / columns) * kButtonCy, kButtonCx, kButtonCy});
+      auto* button = static_cast<COptionButton*>(buttons[i]);
+      button->GetConfigFromXML();
+      button->SetScale(scale);
+      button->SetPosition(
+          {margin + (i % columns) * cx, kTitleCy * scale + (i / columns) * cy, cx, cy});
     }
-    return QSize(columns * kButtonCx + 2 * kMargin, kTitleCy + rows * kButtonCy + kFooterCy);
+    return QSize(columns * cx + 2 * margin, (kTitleCy + kFooterCy) * scale + rows * cy);
   }
 
  protected:
@@ -190,12 +205,14 @@ class COptionDialog::Panel : public CBaseWindow {
     p.setPen(frame);
     p.drawRect(all.adjusted(0, 0, -1, -1));
     p.setPen(text);
-    p.setFont(SkinQFont("DejaVu Sans", 11, 700));
-    QRect title(kMargin, 2, all.width() - 2 * kMargin, kTitleCy - 4);
+    const int margin = kMargin * scale_;
+    p.setFont(SkinQFont("DejaVu Sans", 11 * scale_, 700));
+    QRect title(margin, 2 * scale_, all.width() - 2 * margin, (kTitleCy - 4) * scale_);
     p.drawText(title, Qt::AlignCenter,
                p.fontMetrics().elidedText(title_, Qt::ElideRight, title.width()));
-    p.setFont(SkinQFont("DejaVu Sans", 10, 400));
-    QRect footer(kMargin, all.height() - kFooterCy, all.width() - 2 * kMargin, kFooterCy - 2);
+    p.setFont(SkinQFont("DejaVu Sans", 10 * scale_, 400));
+    QRect footer(margin, all.height() - kFooterCy * scale_, all.width() - 2 * margin,
+                 (kFooterCy - 2) * scale_);
     p.drawText(footer, Qt::AlignCenter,
                p.fontMetrics().elidedText(focusedText_, Qt::ElideRight, footer.width()));
   }
@@ -206,6 +223,7 @@ class COptionDialog::Panel : public CBaseWindow {
   COptionDialog* dialog_;
   QString title_;
   QString focusedText_;
+  int scale_ = 1;
 };
 
 COptionDialog::COptionDialog(QWidget* owner, CSkin* skin, const char* title)
@@ -245,7 +263,11 @@ void COptionDialog::Layout() {
                                                 : QRect(0, 0, 240, 320);
   if (screen.width > 0 && screen.height > 0)
     area.setSize(QSize(screen.width, screen.height));
-  QSize size = panel_->Arrange(area.width());
+  // Vga screens (640 high upright, 480 high turned) draw everything twice as large, as the main
+  // window does.
+  int w = area.width(), h = area.height();
+  int scale = (h > w && h == 640) || (w > h && h == 480) ? 2 : 1;
+  QSize size = panel_->Arrange(w, scale);
   panel_->setGeometry(0, 0, size.width(), size.height());
   setFixedSize(size);
   move(area.left() + (area.width() - size.width()) / 2,
