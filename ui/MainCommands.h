@@ -100,8 +100,9 @@ class CMainCommands {
   static std::size_t HeapInUse();
 
  private:
-  // A feature button's image for `status`, for an option button.
+  // A new "SELECT OPTION" dialog over the main window (its cancel button already in place).
   COptionDialog* NewOptions();
+  // Adds the option of `status`, drawn with the image the button of `control` shows for it.
   void AddState(COptionDialog& dialog, int control, int status, const char* skinId,
                 const char* captionId);
   // Asks for a time limit: false when cancelled; `minutes` is 0 for no limit.
