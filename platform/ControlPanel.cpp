@@ -391,6 +391,7 @@ BOOL StartDeviceProgram(std::string_view image, std::string_view args) {
   try {
     dev->AddActivity("process", "{\"image\":\"" + std::string(kControlPanelImage) +
                                     "\",\"args\":\"" + std::string(args) + "\"}");
+    dev->SetState(kLastProgramState, std::string(kControlPanelImage) + " " + std::string(args));
   } catch (const StoreError&) {
     return 0;
   }

@@ -45,6 +45,7 @@
 namespace platform {
 
 inline constexpr const char* kControlPanelImage = "ctlpnl.exe";
+inline constexpr const char* kLastProgramState = "last_program";
 inline constexpr const char* kMakerAppletKey = "ControlPanel\\MyCPL";
 inline constexpr const char* kMakerBacklightPage = "mycpl.cpl,0";
 inline constexpr const char* kStandardBacklightPage = "cplmain.cpl,6";
@@ -75,7 +76,8 @@ inline constexpr UINT GW_HWNDNEXT = 2;
 inline constexpr UINT GW_CHILD = 5;
 
 // Starts a program of the phone. Every start is recorded as an activity of kind "process"
-// (detail {"image":"ctlpnl.exe","args":"cplmain.cpl,6"}). The simulated phone has only the
+// (detail {"image":"ctlpnl.exe","args":"cplmain.cpl,6"}) and as the hardware state value
+// kLastProgramState ("ctlpnl.exe cplmain.cpl,6"). The simulated phone has only the
 // control panel: FALSE (and nothing recorded) for any other image or when no device is open.
 BOOL StartDeviceProgram(std::string_view image, std::string_view args);
 // Waits until no control-panel page is open; true when none is (any more) within `timeoutMs`.

@@ -34,6 +34,16 @@ BOOL ShellExecuteEx(SHELLEXECUTEINFO* info) {
   return 1;
 }
 
+BOOL PlaySoundFile(const std::string& path) {
+  Device* dev = Device::Current();
+  if (!dev)
+    return 0;
+  std::error_code ec;
+  bool found = !path.empty() && std::filesystem::is_regular_file(dev->HostPath(path), ec);
+  dev->AddActivity("play_sound", JsonText({{"file", path}, {"found", found}}));
+  return found ? 1 : 0;
+}
+
 HRESULT SetRingToneLine1(const std::string& path) {
   if (path.empty() || Utf8Length(path) > kRingToneChars)
     return E_INVALIDARG;

@@ -51,6 +51,9 @@ inline constexpr std::size_t kRingToneChars = 260;
 // Makes the sound file `path` (a device path) the ring tone of line 1. E_INVALIDARG for an empty
 // path or one longer than kRingToneChars characters, E_FAIL when no device is open.
 HRESULT SetRingToneLine1(const std::string& path);
+// Plays the sound file `path` (a device path) once. Records an activity of kind "play_sound"
+// (detail {"file":...,"found":true|false}); FALSE when the file does not exist.
+BOOL PlaySoundFile(const std::string& path);
 
 // ---- Home-screen theme ---------------------------------------------------------------------
 inline constexpr const char* kTodayKey = "Software\\Microsoft\\Today";

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QInputDialog>
 #include <QMessageBox>
 
 #include "app/BaseException.h"
@@ -29,6 +28,7 @@
 #include "platform/ConnMgr.h"
 #include "platform/Mosutil.h"
 #include "ui/DataCommands.h"
+#include "ui/MainCommands.h"
 #include "ui/WindowMain.h"
 
 namespace {
@@ -46,7 +46,6 @@ constexpr int kCmdLocationRefresh = 10;
 constexpr int kCmdLocationRefreshOther = 40036;
 // The lock's time limit when no dialog can ask for one (no display).
 constexpr int kDefaultLockMinutes = 60;
-constexpr int kMaxLockMinutes = 24 * 60;
 
 // The values of the current place's actions for manager `mgrId`, frame by frame in start-time
 // order: what the data-connections manager re-applies when the phone radio changes.
@@ -205,6 +204,8 @@ void CAppConnMgr::RegisterCommands() {
   // The refresh button: every manager, the cell location among them, reads its state again.
   window_->RegisterCommand(CWindowMain::CMD_REFRESH, [] { CMgr::RefreshAll(); });
   RegisterLocationCommands();
+  // The feature buttons' option dialogs and the remaining commands of the menus.
+  CMainCommands::Register(window_.get(), db_.get());
   // New profile data is evaluated again, as after a change made on the settings pages.
   CDataCommands::Register(window_.get(), db_.get(), [] {
     if (CScheduleEngine* engine = CScheduleEngine::GetInstance())
@@ -258,16 +259,14 @@ void CAppConnMgr::RegisterLocationCommands() {
     // Without a settings page the place is the current location's, or the first place.
     CStrPlace place;
     if (!engine->GetLockCandidate(&place)) {
-      platform::TextBox(window_->GetHandle(), "Place not found");
+      platform::TextBox(window_->GetHandle(), text(TEXT_ID("Place not found")));
       return;
     }
     int minutes = kDefaultLockMinutes;
     if (QGuiApplication::platformName() != "offscreen") {
-      bool ok = false;
-      minutes = QInputDialog::getInt(window_.get(), QString::fromStdString(text("TIME LIMIT")),
-                                     QString::fromStdString(place.GetName()), kDefaultLockMinutes,
-                                     1, kMaxLockMinutes, 1, &ok);
-      if (!ok)
+      // With a display the user chooses the place and the time limit.
+      CMainCommands ask(window_.get(), db_.get());
+      if (!ask.AskLock(&place, &minutes))
         return;
     }
     platform::TextBox(window_->GetHandle(), text("LOCK WARNING"));

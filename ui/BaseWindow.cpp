@@ -1,5 +1,6 @@
 #include "ui/BaseWindow.h"
 
+#include <QAbstractButton>
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -66,6 +67,13 @@ void CBaseWindow::OnChildKeyUp(int key) {
       break;
     case Qt::Key_F6:
       OnEnterButton();
+      break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Select:
+      // The centre of the direction pad presses the focused button, as a tap does.
+      if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()))
+        button->click();
       break;
     default:
       break;

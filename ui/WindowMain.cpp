@@ -390,9 +390,15 @@ void CWindowMain::OnSize() {
 }
 
 void CWindowMain::OnPanelCommand(int id) {
-  // Feature buttons only take the focus for now; hide and refresh act.
-  if (id == CMD_HIDE_BUTTON || id == CMD_REFRESH)
-    OnCommand(id);
+  OnCommand(id);
+}
+
+CButtonOwnDrawImage* CWindowMain::FindButton(int controlId) const {
+  for (CButtonOwnDrawImage* button : buttons_) {
+    if (button->GetId() == controlId)
+      return button;
+  }
+  return nullptr;
 }
 
 void CWindowMain::PaintPanel(QPainter& p) {
@@ -568,7 +574,10 @@ void CWindowMain::OnCommand(int id) {
         app->RequestExit();
       break;
     default:
+      // Every command of the menus has a handler; one that reaches here cannot be carried out,
+      // and the user is told so.
       Trace(TRACE_DEBUG, "CWindowMain::OnCommand(%d) not handled", id);
+      platform::TextBox(GetHandle(), CTexts::GetInstance()->GetText("COMMAND NOT AVAILABLE"));
       break;
   }
 }

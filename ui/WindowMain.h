@@ -74,6 +74,12 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   void RegisterMessage(platform::UINT msg,
                        std::function<void(platform::WPARAM, platform::LPARAM)> handler);
   void SetIdleHandler(std::function<void()> handler) { idleHandler_ = std::move(handler); }
+  // Runs a command as the menu would. User-interface thread.
+  void RunCommand(int id) { OnCommand(id); }
+  // The panel's skin, and the panel's button of `controlId` (null when none). User-interface
+  // thread.
+  CSkin* GetSkin() const { return skin_.get(); }
+  CButtonOwnDrawImage* FindButton(int controlId) const;
 
   // Handles one window message; user-interface thread.
   void HandleMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);

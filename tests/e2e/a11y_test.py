@@ -132,6 +132,25 @@ def main():
         wait_for("the battery bar at 75 %",
                  lambda: named(app, pyatspi.ROLE_PROGRESS_BAR, "Battery: 75 %"))
 
+        # Pressing the Bluetooth button opens its option dialog: every option is a named push
+        # button, cancel first; cancel closes it and changes nothing.
+        def press(node):
+            action = node.queryAction()
+            press = [i for i in range(action.nActions) if action.getName(i) == "Press"]
+            assert press, [action.getName(i) for i in range(action.nActions)]
+            action.doAction(press[0])
+
+        press(bt)
+        dialog = wait_for("the option dialog", lambda: next(
+            (n for n in walk(app) if n.getRole() == pyatspi.ROLE_DIALOG and n.name == "Choose an option"
+             and n.getState().contains(pyatspi.STATE_SHOWING)), None))
+        options = [n.name for n in walk(dialog) if n.getRole() == push]
+        assert options == ["Cancel", "On", "Off", "Settings"], options
+        press(next(n for n in walk(dialog) if n.getRole() == push and n.name == "Cancel"))
+        wait_for("the option dialog closed",
+                 lambda: not dialog.getState().contains(pyatspi.STATE_SHOWING) or None)
+        assert console("bt").strip() == "discoverable"
+
         # A user of a screen reader presses Hide: the phone lists the window hidden.
         hide = named(app, push, "Hide")
         action = hide.queryAction()

@@ -78,6 +78,13 @@ int Run(const Args& args) {
     fs::copy(built, program, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   }
 
+  // The help files (one per language, "en.txt") sit in the program folder itself.
+  if (fs::is_directory(assets / "help")) {
+    for (const auto& file : fs::directory_iterator(assets / "help"))
+      fs::copy_file(file.path(), program / file.path().filename(),
+                    fs::copy_options::overwrite_existing);
+  }
+
   HKEY key;
   bool created = false;
   if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kSettingsKey, &key, &created) != ERROR_SUCCESS) {
