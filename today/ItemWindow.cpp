@@ -227,8 +227,9 @@ void CItemWindow::Render(QImage* target) {
 }
 
 void CItemWindow::paintEvent(QPaintEvent*) {
-  // Drawn off screen at the phone's 16 bits a pixel, then shown at once.
-  QImage buffer(size(), QImage::Format_RGB16);
+  // Drawn off screen, then shown at once. At the screen's own depth: a shallower buffer would
+  // show the watermark under the item in other shades than around it.
+  QImage buffer(size(), QImage::Format_RGB32);
   Render(&buffer);
   QPainter(this).drawImage(0, 0, buffer);
 }

@@ -51,8 +51,8 @@ class TodayItemTest : public ::testing::Test {
     return QImage(QString::fromStdString(file)).convertToFormat(QImage::Format_RGB32);
   }
 
-  // The image drawn in `slot`: the td_*.png whose opaque pixels the picture shows (within the
-  // 16-bit colour depth the item draws with), empty when none.
+  // The image drawn in `slot`: the td_*.png whose opaque pixels the picture shows (within a few
+  // shades), empty when none.
   std::string IconAt(const QImage& picture, int slot) const {
     for (const auto& [name, icon] : icons) {
       int opaque = 0, same = 0;

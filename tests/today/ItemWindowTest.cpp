@@ -89,7 +89,7 @@ TEST_F(ItemWindowTest, AMissingImageIsReportedOnceAndLeftOut) {
   CItemWindow item(&record, &host, library);
   item.QueryRefresh(&record);
   const std::size_t before = ListBoxes().size();
-  QImage picture(240, 25, QImage::Format_RGB16);
+  QImage picture(240, 25, QImage::Format_RGB32);
   item.Render(&picture);
   item.Render(&picture);
   auto boxes = ListBoxes();
