@@ -154,11 +154,18 @@ CHomeScreen::CHomeScreen() : sink_(std::make_unique<Sink>(this)) {
         QMetaObject::invokeMethod(
             this, [this] { ApplyScreenSize(); }, Qt::QueuedConnection);
       });
+  // Closing a watch does not wait for a callback under way, so the callback reaches the window
+  // only through a guard made here and checked on the window's thread.
   RegistryNotifyCallback(
       HKEY_CURRENT_USER, kTodayKey, kTodaySkinValue,
-      [this](HREGNOTIFY, DWORD, const BYTE*, UINT) {
+      [home = QPointer<CHomeScreen>(this)](HREGNOTIFY, DWORD, const BYTE*, UINT) {
         QMetaObject::invokeMethod(
-            this, [this] { ApplyTheme(); }, Qt::QueuedConnection);
+            QCoreApplication::instance(),
+            [home] {
+              if (home)
+                home->ApplyTheme();
+            },
+            Qt::QueuedConnection);
       },
       0, nullptr, &themeWatch_);
 
