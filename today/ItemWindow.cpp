@@ -57,7 +57,7 @@ class CItemWindow::Sink : public IWindowSink {
 };
 
 CItemWindow::CItemWindow(TODAYLISTITEM* item, QWidget* parent, const std::string& libraryPath)
-    : QWidget(parent), item_(item), sink_(std::make_unique<Sink>(this)) {
+    : QWidget(parent), sink_(std::make_unique<Sink>(this)) {
   setObjectName(kItemClass);
   setWindowTitle(kItemClass);
   setAccessibleName(kItemClass);
@@ -86,6 +86,8 @@ CItemWindow::CItemWindow(TODAYLISTITEM* item, QWidget* parent, const std::string
   DWORD printPlace = 0;
   if (RegistryGetDWORD(HKEY_LOCAL_MACHINE, kSettingsKey, "today_print_place", &printPlace) == S_OK)
     printPlace_ = printPlace;
+  if (item)
+    item->cyp = printPlace_ ? kItemHeightWithPlace : kItemHeight;
 
   hwnd_ = RegisterTopLevelWindow(kItemClass, sink_.get());
   if (!hwnd_)

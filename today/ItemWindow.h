@@ -27,7 +27,7 @@ class CItemWindow : public QWidget {
  public:
   // Creates the item as a visible child of `parent` and registers its window. `libraryPath` is
   // the host path of the item's library: the images are found beside it. `item` is the home
-  // screen's record (may be null outside a home screen).
+  // screen's record of the item; its height is set.
   CItemWindow(platform::qt::TODAYLISTITEM* item, QWidget* parent, const std::string& libraryPath);
   ~CItemWindow() override;
 
@@ -65,7 +65,6 @@ class CItemWindow : public QWidget {
   void SaveScreenshot(std::uint64_t id, const std::string& file);
 
   CItemState state_;
-  platform::qt::TODAYLISTITEM* item_;
   std::unique_ptr<Sink> sink_;
   platform::HWND hwnd_ = 0;
   int screenshotSubscription_ = 0;
