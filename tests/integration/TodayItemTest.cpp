@@ -154,7 +154,7 @@ TEST_F(TodayItemTest, TheItemFollowsTelvaneFromStartToEndAndAgain) {
 
   // Telvane ends: every icon becomes unknown, the numbers and the place line stay.
   Console({"post", "MainWindow", "273", "1234", "0"});
-  ASSERT_TRUE(telvane.WaitForExit());
+  ASSERT_TRUE(telvane.WaitForExit(30000));
   ASSERT_TRUE(Shows([&](const QImage& p) {
     return Icons(p) == std::vector<std::string>(kSlots, "td_unknown.png");
   }));
