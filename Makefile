@@ -1,5 +1,5 @@
 # Entry points for people and CI. Everything builds out of tree under build/.
-#   make run    set up, build, install Telvane on the default device and start it
+#   make run    set up, build, install Telvane on the default device and start it beside the home screen
 #   make test   set up, build with warnings as errors and run every test
 #   make sanitize  the tests again under AddressSanitizer+UBSan, then under ThreadSanitizer
 #   make bench  build and run the benchmarks

@@ -124,3 +124,55 @@ std::string TelvaneProcess::TraceText() const {
   ss << in.rdbuf();
   return ss.str();
 }
+
+#ifdef TELVANE_TODAY_BIN
+HomeScreenProcess::~HomeScreenProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    int status;
+    waitpid(pid_, &status, 0);
+  }
+}
+
+bool HomeScreenProcess::Start() {
+  std::vector<std::string> envStore;
+  for (char** e = environ; *e; ++e)
+    envStore.emplace_back(*e);
+  envStore.push_back("TELVANE_DEVICE=" + dev_.folder().string());
+  envStore.push_back("QT_QPA_PLATFORM=offscreen");
+  std::vector<char*> envp;
+  for (auto& e : envStore)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string bin = TELVANE_TODAY_BIN;
+  char* argv[] = {bin.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  auto errPath = (dev_.folder() / "telvane-today.stderr").string();
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0600);
+  int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 && WaitUntil([] { return platform::FindWindow("HomeScreen") != 0; });
+}
+
+bool HomeScreenProcess::Stop() {
+  if (pid_ <= 0)
+    return true;
+  kill(pid_, SIGTERM);
+  bool ended = WaitUntil([&] {
+    int status;
+    return waitpid(pid_, &status, WNOHANG) == pid_;
+  });
+  if (ended)
+    pid_ = -1;
+  return ended;
+}
+
+std::string HomeScreenProcess::ErrorText() const {
+  std::ifstream in(dev_.folder() / "telvane-today.stderr");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+#endif

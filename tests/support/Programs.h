@@ -43,6 +43,24 @@ class TelvaneProcess {
   std::filesystem::path trace_;
 };
 
+// The phone's home screen (telvane-today) on a test device, with what it printed on standard
+// error kept in the device folder.
+class HomeScreenProcess {
+ public:
+  explicit HomeScreenProcess(TestDevice& dev) : dev_(dev) {}
+  // Ends it if it still runs.
+  ~HomeScreenProcess();
+  // Starts it and waits until its window exists; false when it did not come up.
+  bool Start();
+  // Ends it with SIGTERM (it unloads its items) and waits for it.
+  bool Stop();
+  std::string ErrorText() const;
+
+ private:
+  TestDevice& dev_;
+  pid_t pid_ = -1;
+};
+
 // Polls `pred` every 20 ms until it holds or `timeoutMs` passed; the real program takes longer
 // to react than an in-process object, hence the longer default limit.
 template <class Pred>

@@ -55,6 +55,35 @@ const Setting kDefaults[] = {
 // Asset folders copied from the source tree into the program folder.
 const char* kAssetFolders[] = {"themes", "traductions"};
 
+// Telvane's home-screen item: the library goes into the program folder (its images are the
+// themes' td_*.png beside it) and is registered with the phone's home screen, which loads it.
+constexpr const char* kTodayItemKey = "Software\\Microsoft\\Today\\Items\\Telvane";
+constexpr const char* kTodayItemFile = "libTodayTelvane.so";
+constexpr DWORD kTodayItemTypeCustom = 4;
+
+int InstallTodayItem(const fs::path& program) {
+#ifdef TELVANE_TODAY_ITEM_LIB
+  fs::path built = TELVANE_TODAY_ITEM_LIB;
+  std::error_code ec;
+  if (!fs::is_regular_file(built, ec))
+    return 0;
+  if (!fs::copy_file(built, program / kTodayItemFile, fs::copy_options::overwrite_existing, ec))
+    return Fail("cannot copy the home-screen item: " + ec.message());
+  HKEY key;
+  if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kTodayItemKey, &key) != ERROR_SUCCESS)
+    return Fail("cannot register the home-screen item under HKLM\\" + std::string(kTodayItemKey));
+  RegSetString(key, "DLL", "\\Program Files\\Telvane\\" + std::string(kTodayItemFile));
+  RegSetDWORD(key, "Type", kTodayItemTypeCustom);
+  RegSetDWORD(key, "Enabled", 1);
+  RegSetDWORD(key, "Order", 0);
+  RegCloseKey(key);
+  std::cout << "home-screen item registered\n";
+#else
+  (void)program;
+#endif
+  return 0;
+}
+
 int Run(const Args& args) {
   if (!args.empty())
     return Usage("install");
@@ -105,7 +134,7 @@ int Run(const Args& args) {
   RegCloseKey(key);
   std::cout << "installed in " << program.string() << " (" << copied << " asset folders, " << added
             << " new settings)\n";
-  return 0;
+  return InstallTodayItem(program);
 }
 
 ConsoleCommand install("install", "install",
