@@ -21,8 +21,8 @@ namespace {
 
 constexpr std::int64_t kDayMs = 24LL * 60 * 60 * 1000;
 
-const char* const kEventNames[] = {"start", "day",   "location", "signal",
-                                   "radio", "enter", "leave",    "flap"};
+const char* const kEventNames[] = {"start", "day",   "location", "signal", "radio",
+                                   "enter", "leave", "flap",     "clock"};
 
 // A row on its way to the file, with the place and frame in force after it (for the day row
 // that a later row of another date begins its file with).
@@ -250,6 +250,10 @@ void CDayTrace::NoteFlap(const std::string& placeKept, std::int32_t cellId, std:
     row.detail = std::to_string(seconds);
     return true;
   });
+}
+
+void CDayTrace::NoteClock() {
+  Note(DayTraceRow::kClock, [](State&, DayTraceRow&) { return true; });
 }
 
 void CDayTrace::StartWriting() {

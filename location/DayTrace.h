@@ -17,6 +17,7 @@
 //           enter, leave  a frame was entered or left: its place and its label "Name(HH:MM-HH:MM)"
 //           flap      a short visit to another location was absorbed: place is the place kept,
 //                     cell and area the location seen, detail the seconds it lasted
+//           clock     the phone's clock was set; time is the new time
 //   cell, area  serving cell identifier and location area code (0 = none)
 //   signal  percentage, -1 while unknown
 //   radio   on or off
@@ -41,7 +42,7 @@
 #include "platform/Time.h"
 
 struct DayTraceRow {
-  enum Event { kStart, kDay, kLocation, kSignal, kRadio, kEnter, kLeave, kFlap };
+  enum Event { kStart, kDay, kLocation, kSignal, kRadio, kEnter, kLeave, kFlap, kClock };
 
   platform::SYSTEMTIME time;
   Event event = kLocation;
@@ -80,6 +81,7 @@ class CDayTrace {
                         const std::string& frame);
   static void NoteFlap(const std::string& placeKept, std::int32_t cellId, std::int32_t lac,
                        int seconds);
+  static void NoteClock();
 
   // ---- The running program ----------------------------------------------------------------
   // Starts the writer of the current device's program folder and notes the start with the

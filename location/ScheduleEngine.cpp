@@ -400,6 +400,7 @@ void CScheduleEngine::ChangeInDB() {
 
 void CScheduleEngine::TimeChanged() {
   Trace(TRACE_TRACE, "CScheduleEngine::TimeChanged");
+  CDayTrace::NoteClock();
   QueueCommand(CMD_TIME_CHANGED, 0);
 }
 
