@@ -116,6 +116,8 @@ std::string FormatTimeline(const ReplayResult& result) {
 std::string CompareWithRecord(const ReplayResult& result, bool* same) {
   std::vector<std::string> replayed, recorded;
   for (const TimelineEvent& e : result.events) {
+    if (e.timeMs > result.recordedUntilMs)
+      break;
     if ((e.kind == TimelineEvent::kEnter && !e.carried) || e.kind == TimelineEvent::kLeave)
       replayed.push_back((e.kind == TimelineEvent::kEnter ? "enter " : "leave ") + e.place + " " +
                          e.frame);

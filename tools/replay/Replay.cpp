@@ -783,6 +783,8 @@ ReplayResult CReplaySession::Run() {
   std::lock_guard lock(s.eventsMutex);
   ReplayResult out = s.result;
   out.days.assign(days.begin(), days.end());
+  if (!s.rows.empty())
+    out.recordedUntilMs = platform::SystemTimeToMs(s.rows.back().time);
   return out;
 }
 

@@ -61,6 +61,9 @@ struct ReplayResult {
   std::vector<DayTraceRow> recorded;
   // The dates the traces cover, "YYYY-MM-DD", in order.
   std::vector<std::string> days;
+  // The time of the traces' last row: the replay goes on to the end of that day, the record
+  // only up to here.
+  std::int64_t recordedUntilMs = 0;
 };
 
 // Reads one trace file; rows in file order. Throws ReplayError naming the file and line.
@@ -72,8 +75,8 @@ std::string DateTimeText(std::int64_t ms);
 
 // The timeline as text, one line per event.
 std::string FormatTimeline(const ReplayResult& result);
-// How the replay's frame entries and leavings compare with the recorded ones: a summary line,
-// then the first differences. `same` tells whether they are equal.
+// How the replay's frame entries and leavings up to the traces' last row compare with the
+// recorded ones: a summary line, then the first differences. `same` tells whether they are equal.
 std::string CompareWithRecord(const ReplayResult& result, bool* same);
 // The day (or days) as an SVG picture: per day, a band per place over 24 hours with the time
 // the phone was there, the frames in force, the action marks and the absorbed flaps.
