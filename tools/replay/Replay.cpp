@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <optional>
@@ -65,6 +66,8 @@ constexpr int kSettleLimitMs = 30000;
 constexpr int kSettleRounds = 1000;
 constexpr int kFiringsPerStep = 100000;
 constexpr std::int64_t kDayMs = 24LL * 60 * 60 * 1000;
+// How soon after a start the answer to the program's first request for the cell is noted.
+constexpr std::int64_t kStartAnswerMs = 2000;
 // A speaker stand-in's namer never polls.
 constexpr int kNeverPollMs = 24 * 60 * 60 * 1000;
 
@@ -259,7 +262,8 @@ struct CReplaySession::Impl : public IDayTraceSink {
   std::unique_ptr<CRilMgr> ril;
   CScheduleEngine* engine = nullptr;
   bool started = false;
-  std::int64_t nowMs = 0;
+  // The virtual time of the step under way; read by the radio's and the engine's threads.
+  std::atomic<std::int64_t> nowMs{0};
   platform::NotificationRunner runner{[this](const std::string&, const std::string& args) {
     Dispatch(args);
     return true;
@@ -605,10 +609,10 @@ struct CReplaySession::Impl : public IDayTraceSink {
         return;
       if (*due > nowMs)
         SetClock(*due);
-      runner.RunDue(nowMs);
+      runner.RunDue(nowMs.load());
       Settle();
     }
-    throw ReplayError("timed notifications keep firing at " + DateTimeText(nowMs));
+    throw ReplayError("timed notifications keep firing at " + DateTimeText(nowMs.load()));
   }
 
   void Replay() {
@@ -638,8 +642,9 @@ struct CReplaySession::Impl : public IDayTraceSink {
             StopProgram();
           ApplySettings(row.detail);
           SetRadio(row.radioOn);
-          // The program asks for the cell at start: the answer it got is the next row.
-          if (next && next->event == DayTraceRow::kLocation)
+          // The program asks for the cell at start: a location noted at once is its answer.
+          if (next && next->event == DayTraceRow::kLocation &&
+              platform::SystemTimeToMs(next->time) - t <= kStartAnswerMs)
             platform::ril::SetServingCell(static_cast<DWORD>(next->cellId),
                                           static_cast<DWORD>(next->lac), false);
           Push(TimelineEvent::kStart, {});
@@ -691,7 +696,7 @@ struct CReplaySession::Impl : public IDayTraceSink {
 
   void Push(TimelineEvent::Kind kind, TimelineEvent e) {
     e.kind = kind;
-    e.timeMs = nowMs;
+    e.timeMs = nowMs.load();
     std::lock_guard lock(eventsMutex);
     result.events.push_back(std::move(e));
   }
