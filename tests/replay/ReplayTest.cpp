@@ -90,7 +90,7 @@ TEST_F(ReplayTest, FrameBoundariesFireOnTheVirtualClockAndARestartEntersAgain) {
                           "07:00:00 start",
                           "07:00:00 location Office",
                           "08:00:00 enter Office Work(08:00-10:00)",
-                          "08:00:00 action Office Work(08:00-10:00) Speaker: Vibrate (refused)",
+                          "08:00:00 action Office Work(08:00-10:00) Sound: vibrate (refused)",
                           "10:00:00 leave Office Work(08:00-10:00)",
                           "10:00:00 action Office Work(08:00-10:00) open file agenda.txt",
                           // Lunch starts within Work; the engine takes the first frame in order.
@@ -114,7 +114,7 @@ TEST_F(ReplayTest, FrameBoundariesFireOnTheVirtualClockAndARestartEntersAgain) {
                           "Lunch(09:30-11:00)",
                           "place without locations: Gym",
                           "action for a manager switched off in mgr_config: Office "
-                          "Work(08:00-10:00), Speaker (off)",
+                          "Work(08:00-10:00), Sound (off)",
                       }));
 }
 

@@ -478,6 +478,9 @@ struct CReplaySession::Impl : public IDayTraceSink {
     engine->SetRecheckWaits(0, 0);
     ScheduleEngineHooks hooks;
     hooks.setVolumeLevel = [this](CMgr* mgr, int level) {
+      // A negative step leaves the volume as it is.
+      if (level < 0)
+        return;
       RecordAction(mgr->GetName() + ": volume " + std::to_string(level),
                    CMgr::ConfigChar(mgr->GetId()) != '2');
     };
