@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <pugixml.hpp>
+
 #include "platform/Device.h"
 #include "replay/Replay.h"
 
@@ -162,6 +164,52 @@ TEST_F(ReplayTest, BadTraceLinesNameTheirLine) {
   fs::path file = folder / "other.csv";
   std::ofstream(file) << "a,b\n";
   EXPECT_THROW(replay::ReadTrace(file), replay::ReplayError);
+}
+
+}  // namespace
+
+namespace {
+
+// The picture from a timeline made by hand: two days, a frame running past midnight, an action
+// and an absorbed flap, with texts that XML must escape.
+TEST(ReplaySvgTest, DaysBandsFramesActionsAndFlapsAreValidXml) {
+  auto at = [](const char* text) {
+    platform::SYSTEMTIME t;
+    platform::ParseSystemTime(text, &t);
+    return platform::SystemTimeToMs(t);
+  };
+  replay::ReplayResult r;
+  r.days = {"2030-01-07", "2030-01-08"};
+  auto add = [&](const char* time, TimelineEvent::Kind kind, const std::string& place,
+                 const std::string& frame, const std::string& text) {
+    TimelineEvent e;
+    e.timeMs = at(time);
+    e.kind = kind;
+    e.place = place;
+    e.frame = frame;
+    e.text = text;
+    e.cellId = 12;
+    e.lac = 301;
+    r.events.push_back(e);
+  };
+  add("2030-01-07 21:00:00", TimelineEvent::kLocation, "Tom & <Jerry>", "", "");
+  add("2030-01-07 22:00:00", TimelineEvent::kEnter, "Tom & <Jerry>", "Night(22:00-02:00)", "");
+  add("2030-01-07 22:00:00", TimelineEvent::kAction, "Tom & <Jerry>", "Night(22:00-02:00)",
+      "Wi-Fi: \"off\"");
+  add("2030-01-07 23:00:00", TimelineEvent::kFlap, "Tom & <Jerry>", "", "40");
+  add("2030-01-08 02:00:00", TimelineEvent::kLeave, "Tom & <Jerry>", "Night(22:00-02:00)", "");
+  pugi::xml_document doc;
+  std::string svg = replay::DrawSvg(r);
+  ASSERT_TRUE(doc.load_string(svg.c_str())) << svg;
+  EXPECT_EQ(doc.select_nodes("//g[@class='day']").size(), 2u);
+  // The frame is drawn on both days, up to midnight and from it.
+  EXPECT_EQ(doc.select_nodes("//rect[@class='frame']").size(), 2u);
+  auto band = doc.select_node("//g[@class='place']/text");
+  EXPECT_STREQ(band.node().child_value(), "Tom & <Jerry>");
+  EXPECT_STREQ(doc.select_node("//circle[@class='action']/title").node().child_value(),
+               "22:00:00 Night(22:00-02:00): Wi-Fi: \"off\"");
+  EXPECT_STREQ(doc.select_node("//path[@class='flap']/title").node().child_value(),
+               "23:00:00 absorbed: 12/301 for 40 s");
 }
 
 }  // namespace

@@ -255,7 +255,8 @@ std::string DrawSvg(const ReplayResult& result) {
   for (auto& [place, entered] : open)
     addSpan(true, place, entered.first, endMs, entered.second.frame);
 
-  double height = kTop;
+  constexpr double kLegend = 24;
+  double height = kTop + kLegend;
   for (const auto& [start, day] : days)
     height += kDayHeader + std::max<std::size_t>(day.order.size(), 1) * kRow + 10;
 
@@ -301,9 +302,11 @@ std::string DrawSvg(const ReplayResult& result) {
             << "\" fill=\"#3b7dd8\" fill-opacity=\"0.8\"><title>"
             << Escape(s.label + " " + TimeText(s.from) + "-" + TimeText(s.to))
             << "</title></rect>\n";
-        if (fw > 40) {
+        // The frame's name where it fits; the hours are in the title.
+        std::string name = s.label.substr(0, s.label.rfind('('));
+        if (fw > 7.0 * static_cast<double>(name.size()) + 6) {
           svg << "<text x=\"" << Num(fx + 3) << "\" y=\"" << Num(rowY + 17)
-              << "\" fill=\"#ffffff\">" << Escape(s.label) << "</text>\n";
+              << "\" fill=\"#ffffff\">" << Escape(name) << "</text>\n";
         }
       }
       for (const Mark& m : row.marks) {
@@ -323,6 +326,21 @@ std::string DrawSvg(const ReplayResult& result) {
     svg << "</g>\n";
     y += kDayHeader + rowsHeight + 10;
   }
+  // What the marks mean.
+  svg << "<g class=\"legend\">"
+      << "<rect x=\"" << Num(kLeft) << "\" y=\"" << Num(y + 6)
+      << "\" width=\"14\" height=\"10\" fill=\"#cfe3f7\"/>"
+      << "<text x=\"" << Num(kLeft + 18) << "\" y=\"" << Num(y + 15) << "\">at the place</text>"
+      << "<rect x=\"" << Num(kLeft + 110) << "\" y=\"" << Num(y + 6)
+      << "\" width=\"14\" height=\"10\" fill=\"#3b7dd8\"/>"
+      << "<text x=\"" << Num(kLeft + 128) << "\" y=\"" << Num(y + 15) << "\">frame in force</text>"
+      << "<circle cx=\"" << Num(kLeft + 237) << "\" cy=\"" << Num(y + 11)
+      << "\" r=\"3\" fill=\"#c0392b\"/>"
+      << "<text x=\"" << Num(kLeft + 245) << "\" y=\"" << Num(y + 15) << "\">action</text>"
+      << "<path d=\"M " << Num(kLeft + 300) << " " << Num(y + 16)
+      << " l -4 -7 l 8 0 z\" fill=\"#e8890c\"/>"
+      << "<text x=\"" << Num(kLeft + 308) << "\" y=\"" << Num(y + 15)
+      << "\">flap absorbed</text></g>\n";
   svg << "</svg>\n";
   return svg.str();
 }
