@@ -120,31 +120,27 @@ bool ParseInt(const std::string& text, int* out) {
   return true;
 }
 
-// Copies a database volume file through SQLite, so that a volume in use by the phone is read as
-// its last commit; the source is opened read-only.
+// Copies a database volume file, with its write-ahead log when there is one, and checks that the
+// copy is a database. Only the copy is ever opened: reading the phone's own volume this way
+// leaves its folder as it was, which opening it in place (even read-only) would not.
 void CopyVolume(const fs::path& from, const fs::path& to) {
   std::error_code ec;
   if (!fs::is_regular_file(from, ec))
     throw ReplayError("cannot read the profile database " + from.string() + ": no such file");
-  sqlite3* src = nullptr;
-  sqlite3* dst = nullptr;
-  std::string uri = "file:" + from.string() + "?mode=ro";
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  fs::path wal = from.string() + "-wal";
+  if (!ec && fs::is_regular_file(wal))
+    fs::copy_file(wal, to.string() + "-wal", fs::copy_options::overwrite_existing, ec);
+  if (ec)
+    throw ReplayError("cannot read the profile database " + from.string() + ": " + ec.message());
+  sqlite3* db = nullptr;
   std::string error;
-  if (sqlite3_open_v2(uri.c_str(), &src, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
-      SQLITE_OK) {
-    error = sqlite3_errmsg(src);
-  } else if (sqlite3_open(to.c_str(), &dst) != SQLITE_OK) {
-    error = sqlite3_errmsg(dst);
-  } else if (sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main")) {
-    sqlite3_backup_step(backup, -1);
-    sqlite3_backup_finish(backup);
-    if (sqlite3_errcode(dst) != SQLITE_OK)
-      error = sqlite3_errmsg(dst);
-  } else {
-    error = sqlite3_errmsg(dst);
+  if (sqlite3_open(to.c_str(), &db) != SQLITE_OK ||
+      sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
+          SQLITE_OK) {
+    error = sqlite3_errmsg(db);
   }
-  sqlite3_close(src);
-  sqlite3_close(dst);
+  sqlite3_close(db);
   if (!error.empty())
     throw ReplayError("cannot read the profile database " + from.string() + ": " + error);
 }
@@ -282,7 +278,7 @@ struct CReplaySession::Impl : public IDayTraceSink {
   // The timeline, and the run whose actions are being recorded.
   std::mutex eventsMutex;
   ReplayResult result;
-  bool carrying = false;
+  std::atomic<bool> carrying{false};
   TimelineEvent run;
 
   ~Impl() override { Teardown(); }
