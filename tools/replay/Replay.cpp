@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <set>
@@ -143,6 +144,17 @@ void CopyVolume(const fs::path& from, const fs::path& to) {
   sqlite3_close(db);
   if (!error.empty())
     throw ReplayError("cannot read the profile database " + from.string() + ": " + error);
+}
+
+// Where the private device lives: $TMPDIR when set, else memory (/dev/shm) when the system has
+// it, since the device is scratch and its store is written at every step, else /tmp.
+fs::path ScratchFolder() {
+  std::error_code ec;
+  if (!std::getenv("TMPDIR") && fs::is_directory("/dev/shm", ec) &&
+      access("/dev/shm", W_OK | X_OK) == 0) {
+    return "/dev/shm";
+  }
+  return fs::temp_directory_path();
 }
 
 }  // namespace
@@ -286,12 +298,12 @@ struct CReplaySession::Impl : public IDayTraceSink {
   // ---- Set-up ----------------------------------------------------------------------------
 
   void Setup() {
-    fs::path base = fs::temp_directory_path() / "telvane-replay-XXXXXX";
+    fs::path base = ScratchFolder() / "telvane-replay-XXXXXX";
     std::string pattern = base.string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data()))
-      throw ReplayError("cannot create a private device in " + fs::temp_directory_path().string());
+      throw ReplayError("cannot create a private device in " + ScratchFolder().string());
     folder = buffer.data();
     platform::Device& dev = platform::Device::Open(folder);
     fs::path program = dev.ProgramFolder();
