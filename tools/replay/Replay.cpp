@@ -286,6 +286,8 @@ struct CReplaySession::Impl : public IDayTraceSink {
   std::int64_t markersSent = 0;
   std::int64_t markersAnswered = 0;
   std::map<platform::HRESULT, std::int64_t> markerRequests;
+  // The request of the last barrier; the radio numbers every request of the process in order.
+  platform::HRESULT lastBarrierRequest = 0;
 
   // The timeline, and the run whose actions are being recorded.
   std::mutex eventsMutex;
@@ -448,7 +450,9 @@ struct CReplaySession::Impl : public IDayTraceSink {
     markerSubscription =
         platform::SubscribeHardwareEvent(kMarkerEvent, [this](const auto&, const auto& payload) {
           std::lock_guard lock(barrierMutex);
-          markerRequests[platform::RIL_GetSignalQuality(barrierRil)] = std::stoll(payload);
+          platform::HRESULT id = platform::RIL_GetSignalQuality(barrierRil);
+          markerRequests[id] = std::stoll(payload);
+          lastBarrierRequest = id;
         });
   }
 
@@ -559,31 +563,44 @@ struct CReplaySession::Impl : public IDayTraceSink {
   }
 
   // Waits until the radio has delivered everything it was given and the engine has run
-  // everything that caused, again until a round brings nothing new.
+  // everything that caused. A marker through this process's endpoint comes after every event the
+  // step sent there; the request it makes comes after every task those events gave the radio.
+  // Then, as long as someone (the engine's second look at a lost location) asked the radio for
+  // more since the last barrier, which the radio's request numbers tell, the next barrier waits
+  // for those answers and the work they cause.
   void Settle() {
+    std::int64_t marker;
+    {
+      std::lock_guard lock(barrierMutex);
+      marker = ++markersSent;
+    }
+    platform::SendHardwareEvent(static_cast<int>(getpid()), kMarkerEvent, std::to_string(marker));
+    WaitForBarrier(marker);
     for (int round = 0; round < kSettleRounds; ++round) {
-      int before = engine ? engine->GetExecutedCount() : 0;
-      std::int64_t marker;
+      if (engine && !engine->WaitUntilDrained(kSettleLimitMs))
+        throw ReplayError("the schedule engine did not finish a step");
+      bool quiet;
       {
         std::lock_guard lock(barrierMutex);
+        platform::HRESULT id = platform::RIL_GetSignalQuality(barrierRil);
         marker = ++markersSent;
+        markerRequests[id] = marker;
+        quiet = id == lastBarrierRequest + 1;
+        lastBarrierRequest = id;
       }
-      platform::SendHardwareEvent(static_cast<int>(getpid()), kMarkerEvent, std::to_string(marker));
-      {
-        std::unique_lock lock(barrierMutex);
-        if (!barrierCv.wait_for(lock, std::chrono::milliseconds(kSettleLimitMs),
-                                [&] { return markersAnswered >= marker; })) {
-          throw ReplayError("the private device's radio did not answer");
-        }
-      }
-      if (!engine)
+      if (quiet)
         return;
-      if (!engine->WaitUntilDrained(kSettleLimitMs))
-        throw ReplayError("the schedule engine did not finish a step");
-      if (engine->GetExecutedCount() == before)
-        return;
+      WaitForBarrier(marker);
     }
     throw ReplayError("the replay does not settle");
+  }
+
+  void WaitForBarrier(std::int64_t marker) {
+    std::unique_lock lock(barrierMutex);
+    if (!barrierCv.wait_for(lock, std::chrono::milliseconds(kSettleLimitMs),
+                            [&] { return markersAnswered >= marker; })) {
+      throw ReplayError("the private device's radio did not answer");
+    }
   }
 
   void Dispatch(const std::string& args) {
