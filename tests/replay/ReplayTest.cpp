@@ -81,6 +81,8 @@ TEST_F(ReplayTest, FrameBoundariesFireOnTheVirtualClockAndARestartEntersAgain) {
   auto rows = Trace("2030-01-07 07:00:00,start,0,0,-1,on,,," + kSettings +
                     "\n"
                     "2030-01-07 07:00:00,location,5,300,-1,on,,,\n"
+                    // A cell of no place: the engine asks the radio again before it acts.
+                    "2030-01-07 11:30:00,location,9,999,-1,on,,,\n"
                     "2030-01-07 12:00:00,location,1,400,-1,on,,,\n"
                     "2030-01-07 13:00:00,start,0,0,-1,on,,," +
                     kSettings +
@@ -98,6 +100,7 @@ TEST_F(ReplayTest, FrameBoundariesFireOnTheVirtualClockAndARestartEntersAgain) {
                           // Lunch starts within Work; the engine takes the first frame in order.
                           "10:00:00 enter Office Lunch(09:30-11:00)",
                           "11:00:00 leave Office Lunch(09:30-11:00)",
+                          "11:30:00 location Unknown",
                           "12:00:00 location Home",
                           "12:00:00 enter Home Day(00:00-00:00)",
                           // The restarted program enters the frame in force again.
