@@ -22,7 +22,7 @@ namespace {
 constexpr std::int64_t kDayMs = 24LL * 60 * 60 * 1000;
 
 const char* const kEventNames[] = {"start", "day",   "location", "signal", "radio",
-                                   "enter", "leave", "flap",     "clock"};
+                                   "enter", "leave", "flap",     "clock",  "stop"};
 
 // A row on its way to the file, with the place and frame in force after it (for the day row
 // that a later row of another date begins its file with).
@@ -280,6 +280,7 @@ void CDayTrace::StartWriting() {
 
 void CDayTrace::StopWriting() {
   State& s = S();
+  Note(DayTraceRow::kStop, [&](State& state, DayTraceRow&) { return state.writing; });
   std::thread writer;
   {
     std::lock_guard lock(s.mutex);

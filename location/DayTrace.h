@@ -18,6 +18,7 @@
 //           flap      a short visit to another location was absorbed: place is the place kept,
 //                     cell and area the location seen, detail the seconds it lasted
 //           clock     the phone's clock was set; time is the new time
+//           stop      the program ended (in order; a program that was killed writes none)
 //   cell, area  serving cell identifier and location area code (0 = none)
 //   signal  percentage, -1 while unknown
 //   radio   on or off
@@ -42,7 +43,7 @@
 #include "platform/Time.h"
 
 struct DayTraceRow {
-  enum Event { kStart, kDay, kLocation, kSignal, kRadio, kEnter, kLeave, kFlap, kClock };
+  enum Event { kStart, kDay, kLocation, kSignal, kRadio, kEnter, kLeave, kFlap, kClock, kStop };
 
   platform::SYSTEMTIME time;
   Event event = kLocation;
@@ -87,7 +88,7 @@ class CDayTrace {
   // Starts the writer of the current device's program folder and notes the start with the
   // settings of now, unless "trace_days" is 0. A second call does nothing.
   static void StartWriting();
-  // Writes what is queued, then stops the writer. Nothing is noted afterwards.
+  // Notes the end, writes what is queued, then stops the writer. Nothing is noted afterwards.
   static void StopWriting();
 
   // ---- A replay ---------------------------------------------------------------------------

@@ -51,7 +51,7 @@ TEST_F(DayTraceTest, EveryNoteIsARowWithTheStateAfterIt) {
   CDayTrace::NoteLocation(1, 1);  // after the end: dropped
 
   auto rows = Rows("2030-01-07.csv");
-  ASSERT_EQ(rows.size(), 7u);
+  ASSERT_EQ(rows.size(), 8u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "event", "cell", "area", "signal", "radio",
                                                "place", "frame", "detail"}));
   EXPECT_EQ(rows[1][1], "start");
@@ -68,6 +68,7 @@ TEST_F(DayTraceTest, EveryNoteIsARowWithTheStateAfterIt) {
                                                "", "", ""}));
   EXPECT_EQ(rows[6], (std::vector<std::string>{"2030-01-07 09:00:00", "flap", "12", "301", "0",
                                                "off", "Office", "", "40"}));
+  EXPECT_EQ(rows[7][1], "stop");
 }
 
 TEST_F(DayTraceTest, ANewDayCarriesTheStateOverAndOldDaysAreRemoved) {
@@ -84,7 +85,7 @@ TEST_F(DayTraceTest, ANewDayCarriesTheStateOverAndOldDaysAreRemoved) {
   CDayTrace::StopWriting();
 
   auto rows = Rows("2030-01-07.csv");
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[1][0], "2030-01-07 00:00:00");
   EXPECT_EQ(rows[1][1], "day");
   EXPECT_EQ(rows[1][2], "1");

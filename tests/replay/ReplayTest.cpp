@@ -56,8 +56,8 @@ class ReplayTest : public ::testing::Test {
   // "HH:MM:SS kind place frame text" per event.
   static std::vector<std::string> Lines(const replay::ReplayResult& r) {
     std::vector<std::string> out;
-    const char* kinds[] = {"start", "location", "radio",  "clock",
-                           "enter", "leave",    "action", "flap"};
+    const char* kinds[] = {"start", "location", "radio", "clock", "enter",
+                           "leave", "action",   "flap",  "stop"};
     for (const TimelineEvent& e : r.events) {
       std::string line = replay::TimeText(e.timeMs) + " " + kinds[e.kind];
       for (const std::string* s : {&e.place, &e.frame, &e.text}) {
@@ -84,6 +84,7 @@ TEST_F(ReplayTest, FrameBoundariesFireOnTheVirtualClockAndARestartEntersAgain) {
                     // A cell of no place: the engine asks the radio again before it acts.
                     "2030-01-07 11:30:00,location,9,999,-1,on,,,\n"
                     "2030-01-07 12:00:00,location,1,400,-1,on,,,\n"
+                    "2030-01-07 12:30:00,stop,1,400,-1,on,,,\n"
                     "2030-01-07 13:00:00,start,0,0,-1,on,,," +
                     kSettings +
                     "\n"
@@ -103,6 +104,7 @@ TEST_F(ReplayTest, FrameBoundariesFireOnTheVirtualClockAndARestartEntersAgain) {
                           "11:30:00 location Unknown",
                           "12:00:00 location Home",
                           "12:00:00 enter Home Day(00:00-00:00)",
+                          "12:30:00 stop",
                           // The restarted program enters the frame in force again.
                           "13:00:00 start",
                           "13:00:00 location Home",

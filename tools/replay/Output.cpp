@@ -82,6 +82,9 @@ std::string FormatTimeline(const ReplayResult& result) {
       case TimelineEvent::kStart:
         out << "start     the program starts";
         break;
+      case TimelineEvent::kStop:
+        out << "stop      the program ends";
+        break;
       case TimelineEvent::kClock:
         out << "clock     the phone's clock was set";
         break;

@@ -270,6 +270,8 @@ struct CReplaySession::Impl : public IDayTraceSink {
   std::unique_ptr<CRilMgr> ril;
   CScheduleEngine* engine = nullptr;
   bool started = false;
+  // A stop row ended the program; only a start brings it back.
+  bool stopped = false;
   // The virtual time of the step under way; read by the radio's and the engine's threads.
   std::atomic<std::int64_t> nowMs{0};
   platform::NotificationRunner runner{[this](const std::string&, const std::string& args) {
@@ -659,13 +661,15 @@ struct CReplaySession::Impl : public IDayTraceSink {
       if (started)
         FireDue(t);
       SetClock(t);
-      if (!started && row.event != DayTraceRow::kStart && row.event != DayTraceRow::kDay) {
+      if (!started && row.event != DayTraceRow::kStart && row.event != DayTraceRow::kDay &&
+          row.event != DayTraceRow::kStop && !stopped) {
         // A trace without its beginning: the program starts with the first row.
         StartProgram();
       }
       const DayTraceRow* next = i + 1 < rows.size() ? &rows[i + 1] : nullptr;
       switch (row.event) {
         case DayTraceRow::kStart:
+          stopped = false;
           if (started)
             StopProgram();
           ApplySettings(row.detail);
@@ -677,6 +681,14 @@ struct CReplaySession::Impl : public IDayTraceSink {
                                           static_cast<DWORD>(next->lac), false);
           Push(TimelineEvent::kStart, {});
           StartProgram();
+          break;
+        case DayTraceRow::kStop:
+          // Until the next start nothing runs: no boundary fires, no location counts.
+          if (started) {
+            StopProgram();
+            Push(TimelineEvent::kStop, {});
+          }
+          stopped = true;
           break;
         case DayTraceRow::kDay:
           if (started)

@@ -36,7 +36,7 @@ class ReplayError : public std::runtime_error {
 
 // One thing that happened during the replay.
 struct TimelineEvent {
-  enum Kind { kStart, kLocation, kRadio, kClock, kEnter, kLeave, kAction, kFlap };
+  enum Kind { kStart, kLocation, kRadio, kClock, kEnter, kLeave, kAction, kFlap, kStop };
   std::int64_t timeMs = 0;  // device local time (platform::SystemTimeToMs)
   Kind kind = kLocation;
   std::int32_t cellId = 0;
