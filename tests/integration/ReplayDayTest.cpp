@@ -106,12 +106,21 @@ TEST_F(ReplayDayTest, TheReplayOfTheRecordedDayEntersAndLeavesAsTheProgramDid) {
   ASSERT_TRUE(WaitUntil([&] {
     return LoggedRuns().size() >= 4 && LoggedRuns().back() == "enter Home Day";
   })) << LogFile();
+  // The program ends in order and starts again at home: it enters the frame in force again.
+  std::size_t runsBefore = LoggedRuns().size();
+  ASSERT_EQ(dev.Console({"boxes", "answer", "yes"}), 0);
+  ASSERT_EQ(dev.Console({"post", "MainWindow", "273", "1234", "0"}), 0);
+  ASSERT_TRUE(telvane.WaitForExit());
+  ASSERT_EQ(dev.Console({"clock", "set", "2030-01-07 18:30:00"}), 0);
+  ASSERT_TRUE(telvane.StartAndWaitUntilReady());
+  ASSERT_TRUE(WaitUntil([&] { return LoggedRuns().size() > runsBefore; })) << LogFile();
   std::vector<std::string> logged = LoggedRuns();
+  EXPECT_EQ(logged.back(), "enter Home Day");
   // Everything the program noted has reached the file.
   ASSERT_TRUE(WaitUntil([&] {
     std::string trace = ReadFile(TraceFile());
-    return trace.find("location,2,400") != std::string::npos &&
-           trace.rfind(",enter,") > trace.find("location,2,400");
+    return trace.find(",stop,") != std::string::npos &&
+           trace.rfind(",enter,") > trace.rfind(",start,");
   })) << ReadFile(TraceFile());
 
   fs::path xml = dev.folder() / "profile-set.xml";
