@@ -1,6 +1,8 @@
 #include "location/DayTrace.h"
 
+#include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int64_t kDayMs = 24LL * 60 * 60 * 1000;
+// The change of the signal percentage that makes a signal row.
+constexpr int kSignalStep = 5;
 
 const char* const kEventNames[] = {"start", "day",   "location", "signal", "radio",
                                    "enter", "leave", "flap",     "clock",  "stop"};
@@ -39,6 +43,7 @@ struct State {
   std::int32_t cellId = 0;
   std::int32_t lac = 0;
   int signal = -1;
+  int signalRow = -1;  // the signal of the last signal row
   bool radioOn = true;
   std::string placeInForce;
   std::string frameInForce;
@@ -210,7 +215,13 @@ void CDayTrace::NoteLocation(std::int32_t cellId, std::int32_t lac) {
 void CDayTrace::NoteSignal(int percent) {
   Note(DayTraceRow::kSignal, [&](State& s, DayTraceRow&) {
     s.signal = percent;
-    return true;
+    // A radio reports every small swing; a row is worth it from a few points on, or when the
+    // signal is lost or comes back. Other rows carry the latest value anyway.
+    bool worth =
+        std::abs(percent - s.signalRow) >= kSignalStep || (percent <= 0) != (s.signalRow <= 0);
+    if (worth)
+      s.signalRow = percent;
+    return worth;
   });
 }
 
@@ -268,6 +279,11 @@ void CDayTrace::StartWriting() {
     s.folder = dev->ProgramFolder() / kFolderName;
     s.writing = true;
     s.stop = false;
+    // Nothing is known yet but the radio; the tracker's first reports fill the rest in.
+    s.cellId = s.lac = 0;
+    s.signal = s.signalRow = -1;
+    s.placeInForce.clear();
+    s.frameInForce.clear();
     s.radioOn = platform::ril::RadioIsOn();
     s.writer = std::thread(WriterLoop);
   }
@@ -301,7 +317,7 @@ void CDayTrace::SetSink(IDayTraceSink* sink) {
   s.sink = sink;
   if (!sink) {
     s.cellId = s.lac = 0;
-    s.signal = -1;
+    s.signal = s.signalRow = -1;
     s.radioOn = true;
     s.placeInForce.clear();
     s.frameInForce.clear();

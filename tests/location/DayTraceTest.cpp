@@ -43,6 +43,7 @@ TEST_F(DayTraceTest, EveryNoteIsARowWithTheStateAfterIt) {
   CDayTrace::StartWriting();
   CDayTrace::NoteLocation(4711, 300);
   CDayTrace::NoteSignal(53);
+  CDayTrace::NoteSignal(55);  // a swing of a few points: no row of its own
   CDayTrace::NoteFrame(false, 4, "Home, \"sweet\"", "Day(00:00-00:00)");
   CDayTrace::NoteRadio(true);  // no switch: no row
   CDayTrace::NoteRadio(false);
@@ -61,7 +62,7 @@ TEST_F(DayTraceTest, EveryNoteIsARowWithTheStateAfterIt) {
                                                "-1", "on", "", "", ""}));
   EXPECT_EQ(rows[3][1], "signal");
   EXPECT_EQ(rows[3][4], "53");
-  EXPECT_EQ(rows[4], (std::vector<std::string>{"2030-01-07 09:00:00", "enter", "4711", "300", "53",
+  EXPECT_EQ(rows[4], (std::vector<std::string>{"2030-01-07 09:00:00", "enter", "4711", "300", "55",
                                                "on", "Home, \"sweet\"", "Day(00:00-00:00)", ""}));
   // Off, the phone has neither cell nor signal.
   EXPECT_EQ(rows[5], (std::vector<std::string>{"2030-01-07 09:00:00", "radio", "0", "0", "0", "off",
