@@ -499,9 +499,17 @@ void WorkerThread::RunCommand(int command, int timeoutMs, std::intptr_t param, C
   Trace(TRACE_TRACE, "Comando ejecutado en %f milisegundos", own.Elapsed() * 1000.0);
   lastCommandTick_ = platform::GetTickCount();
   // The pause ends early when a stop is requested: the thread is about to end anyway.
+  int pauseMs = pauseAfterCommandMs_.load();
+  if (pauseMs <= 0)
+    return;
   std::unique_lock lock(queueMutex_);
-  signal_.wait_for(lock, std::chrono::milliseconds(kPauseAfterCommandMs),
-                   [this] { return stopSignal_; });
+  signal_.wait_for(lock, std::chrono::milliseconds(pauseMs), [this] { return stopSignal_; });
+}
+
+bool WorkerThread::WaitUntilDrained(int timeoutMs) {
+  std::unique_lock lock(queueMutex_);
+  return signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [this] { return (queueDrained_ && commands_.empty()) || finished_; });
 }
 
 void WorkerThread::RunTimeoutHandler(int command) {

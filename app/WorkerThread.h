@@ -111,6 +111,13 @@ class WorkerThread {
   int GetThreadId() const { return threadId_.load(); }
   // Tick count when the last command finished.
   platform::DWORD GetLastCommandTick() const { return lastCommandTick_.load(); }
+  // Waits until the queue is empty and no command runs (or the thread has ended); false when
+  // `timeoutMs` passed first. For an owner that drives the worker step by step, such as a
+  // replay on a virtual clock; never called from the worker's own threads.
+  bool WaitUntilDrained(int timeoutMs);
+  // The pause after every command, kPauseAfterCommandMs unless changed; a replay, which waits
+  // for nothing real, sets 0. Any thread; takes effect from the next command.
+  void SetPauseAfterCommand(int ms) { pauseAfterCommandMs_.store(ms); }
   // Command threads given up after their time limit that have not ended yet.
   std::size_t GetAbandonedCount();
 
@@ -197,6 +204,7 @@ class WorkerThread {
   std::atomic<bool> acceptingCommands_{true};
   std::atomic<int> threadId_{0};
   std::atomic<platform::DWORD> lastCommandTick_{0};
+  std::atomic<int> pauseAfterCommandMs_{kPauseAfterCommandMs};
 
   // Command threads given up after their limit, kept until they end.
   std::mutex abandonedMutex_;

@@ -11,6 +11,7 @@
 #include "data/ExceptionDB.h"
 #include "data/StrLocation.h"
 #include "location/CellHistory.h"
+#include "location/DayTrace.h"
 #include "location/LocationLookup.h"
 #include "platform/Mosutil.h"
 #include "platform/PowerStatus.h"
@@ -230,7 +231,10 @@ void CRilMgr::OnSignal(const void* data, std::size_t size, bool reportUnchanged)
   platform::RILSIGNALQUALITY quality;
   std::memcpy(&quality, data, sizeof quality);
   int percent = SignalPercent(quality);
-  if (signalPercent_.exchange(percent) != percent || reportUnchanged) {
+  int old = signalPercent_.exchange(percent);
+  if (old != percent)
+    CDayTrace::NoteSignal(percent);
+  if (old != percent || reportUnchanged) {
     FireStatusChanged(REASON_SIGNAL);
     RepaintBar(REPAINT_SIGNAL_BAR);
   }
@@ -253,6 +257,7 @@ void CRilMgr::OnLocation(std::int32_t cellId, std::int32_t lac, bool fromNotific
     CEventLog::Add(MGR_ID_RIL, CEventLog::LEVEL_DEBUG, summary, description);
     cellId_.store(cellId);
     lac_.store(lac);
+    CDayTrace::NoteLocation(cellId, lac);
     lock.unlock();
     FireStatusChanged(REASON_LOCATION);
   } else if (forceNotify_.load()) {
@@ -262,6 +267,7 @@ void CRilMgr::OnLocation(std::int32_t cellId, std::int32_t lac, bool fromNotific
 }
 
 void CRilMgr::OnPhoneStatus(int status) {
+  CDayTrace::NoteRadio(status == 0);
   if (status != 0) {
     // The radio is off: no signal and no location until it is back.
     {

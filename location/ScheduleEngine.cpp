@@ -19,6 +19,7 @@
 #include "data/TablePeriods.h"
 #include "data/TablePlaces.h"
 #include "location/CellHistory.h"
+#include "location/DayTrace.h"
 #include "location/LocationLookup.h"
 #include "location/RilMgr.h"
 #include "location/ScheduleDecision.h"
@@ -399,6 +400,7 @@ void CScheduleEngine::ChangeInDB() {
 
 void CScheduleEngine::TimeChanged() {
   Trace(TRACE_TRACE, "CScheduleEngine::TimeChanged");
+  CDayTrace::NoteClock();
   QueueCommand(CMD_TIME_CHANGED, 0);
 }
 
@@ -752,6 +754,7 @@ void CScheduleEngine::StartPeriod(bool isEnd, std::int32_t frameId) {
                                : "EVENT_LOG_MGR_START_SCHEDULE_DESCRIPTION"),
                     {plan.placeName, plan.frameName, count}));
   Publish(plan.publishPlace, plan.label);
+  CDayTrace::NoteFrame(isEnd, frameId, plan.placeName, schedule::FrameLabel(in.frame));
 
   AwakeForActions();
   if (plan.blinkLed) {
@@ -784,6 +787,12 @@ void CScheduleEngine::StartPeriod(bool isEnd, std::int32_t frameId) {
 void CScheduleEngine::RunStep(const schedule::RunStep& step, const ScheduleEngineHooks& hooks) {
   using Step = schedule::RunStep;
   CMgr* mgr = step.mgrId >= 0 ? CMgr::GetMgr(step.mgrId) : nullptr;
+  bool builtIn =
+      step.kind == Step::kOpenFile || step.kind == Step::kTheme || step.kind == Step::kRingTone;
+  if (builtIn && hooks.builtInAction) {
+    hooks.builtInAction(step);
+    return;
+  }
   switch (step.kind) {
     case Step::kSkipped: {
       std::string name = mgr ? mgr->GetName() : "";

@@ -80,6 +80,10 @@ struct ScheduleEngineHooks {
   // Repaints the main window (the current-location panel). Any thread; must not block. The
   // user interface sets it.
   std::function<void()> repaintMainWindow;
+  // When set, the built-in actions that would run on threads of their own (open a file, the
+  // home-screen theme, the ring tone) are handed to it on the worker instead of being run: a
+  // replay records them and changes nothing.
+  std::function<void(const schedule::RunStep& step)> builtInAction;
 };
 
 class CScheduleEngine : public IStatusListener,

@@ -12,6 +12,7 @@
 #include "data/TableActions.h"
 #include "data/TablePeriods.h"
 #include "location/CellHistory.h"
+#include "location/DayTrace.h"
 #include "location/RilMgr.h"
 #include "location/ScheduleEngine.h"
 #include "managers/BTMgr.h"
@@ -131,6 +132,7 @@ CAppConnMgr::~CAppConnMgr() {
   // running reaches a manager whose own part is already gone.
   for (CMgr* mgr : CMgr::GetAll())
     mgr->Stop();
+  CDayTrace::StopWriting();
   // Everything created after the members goes first, then the members in reverse order.
   wifi_.reset();
   backlight_.reset();
@@ -154,6 +156,8 @@ bool CAppConnMgr::InitGUI() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // 1. Open the database.
   db_->OpenDB();
+  // The day's trace follows the phone from before the managers report anything.
+  CDayTrace::StartWriting();
   // 2. Initialise the managers in this order: phone radio (3), messaging (10), Wi-Fi (0) with
   //    RefreshStatus(1), data connections (4), power state (9), band (5), call forwarding (51),
   //    speaker (2), cell location (6), backlight (52), infrared beam (50).

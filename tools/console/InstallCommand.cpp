@@ -50,6 +50,7 @@ const Setting kDefaults[] = {
     {"connection_prefered", std::string("")},
     {"backlight_mode", DWORD{0}},
     {"mail_provider", DWORD{0}},
+    {"trace_days", DWORD{7}},
 };
 
 // Asset folders copied from the source tree into the program folder.
