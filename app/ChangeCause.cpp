@@ -26,9 +26,9 @@ CChangeCause CChangeCause::Menu(std::string command) {
   return cause;
 }
 
-CChangeCause CChangeCause::Schedule(std::string place, std::string frame, bool leaving,
-                                    bool locked, std::uint32_t cellId, std::uint32_t lac,
-                                    int position, int count) {
+CChangeCause CChangeCause::Schedule(std::string place, std::string frame, bool leaving, bool locked,
+                                    std::uint32_t cellId, std::uint32_t lac, int position,
+                                    int count) {
   CChangeCause cause;
   cause.kind = kSchedule;
   cause.place = std::move(place);
@@ -91,9 +91,9 @@ std::string DescribeCause(const CChangeCause& c) {
             Text(c.leaving ? "CAUSE SCHEDULE LEAVE LOCKED" : "CAUSE SCHEDULE ENTER LOCKED"),
             {position, count, c.frame, c.place});
       }
-      return FormatText(Text(c.leaving ? "CAUSE SCHEDULE LEAVE" : "CAUSE SCHEDULE ENTER"),
-                        {position, count, c.frame, c.place, std::to_string(c.cellId),
-                         std::to_string(c.lac)});
+      return FormatText(
+          Text(c.leaving ? "CAUSE SCHEDULE LEAVE" : "CAUSE SCHEDULE ENTER"),
+          {position, count, c.frame, c.place, std::to_string(c.cellId), std::to_string(c.lac)});
     }
     case CChangeCause::kTimeLimit:
       if (c.since.empty())

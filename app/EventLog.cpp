@@ -57,8 +57,8 @@ void CEventLog::Add(int code, int level, const std::string& summary,
   GetInstance()->AddEntry(code, level, summary, description);
 }
 
-void CEventLog::Add(int code, int level, const std::string& summary,
-                    const std::string& description, const std::string& cause) {
+void CEventLog::Add(int code, int level, const std::string& summary, const std::string& description,
+                    const std::string& cause) {
   GetInstance()->AddEntry(code, level, summary, description, cause);
 }
 
@@ -118,8 +118,8 @@ void CEventLog::AddEntry(int code, int level, const std::string& summary,
   record->description = description;
   if (!cause.empty()) {
     record->cause = cause;
-    record->description = platform::Utf8Truncate(description + " " + cause,
-                                                 kMaxDescriptionWithCauseChars);
+    record->description =
+        platform::Utf8Truncate(description + " " + cause, kMaxDescriptionWithCauseChars);
   }
   record->threadId = static_cast<int>(gettid());
   Trace(TRACE_INFO, "%s-%s", summary.c_str(), description.c_str());

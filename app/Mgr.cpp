@@ -203,8 +203,7 @@ void CMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_DEBUG, "Un manager no implemento ProcessTimerNotification");
 }
 
-void CMgr::ForceStatus(int status, int minutes, int param, int delayMs,
-                       const CChangeCause& cause) {
+void CMgr::ForceStatus(int status, int minutes, int param, int delayMs, const CChangeCause& cause) {
   CChangeCauseScope scope(cause);
   ForceStatus(status, minutes, param, delayMs);
 }

@@ -516,8 +516,7 @@ RunPlan PlanRun(const RunInput& in) {
     force(kCallForwardMgrId, forward->first, 0, 0, forwardPosition);
   }
   if (power) {
-    force(kPowerMgrId, *power, 0, *power == kResetPowerState ? kResetDelayMs : 0,
-          powerPosition);
+    force(kPowerMgrId, *power, 0, *power == kResetPowerState ? kResetDelayMs : 0, powerPosition);
   }
   return plan;
 }

@@ -582,8 +582,8 @@ schedule::ReportInput CScheduleEngine::GatherReport(int value, int mgrId, int ar
   in.now = CodeInfoOf(ril ? ril->GetLocationCode() : in.last.code);
   in.cellId = ril ? ril->GetCellId() : 0;
   in.lac = ril ? ril->GetLac() : 0;
-  in.graceSeconds = std::min<std::int64_t>(Settings()->GetDWORD(kLocationGraceKey),
-                                           schedule::kMaxGraceSeconds);
+  in.graceSeconds =
+      std::min<std::int64_t>(Settings()->GetDWORD(kLocationGraceKey), schedule::kMaxGraceSeconds);
   in.held = GetHeldDeparture();
   in.nowMs = platform::Clock::LocalNowMs();
   in.lastPlace = static_cast<std::int32_t>(Settings()->GetDWORD(kLastPlaceKey));

@@ -36,8 +36,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
