@@ -342,7 +342,8 @@ void CMgr::WriteChangedEntry(int old, int now) {
       FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_RESUME"), {name, newName}, kSummaryChars),
       FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_DESCRIPTION"), {name, oldName, newName},
                  kDescriptionChars),
-      DescribeCause(CauseOfObservedChange(now)));
+      // The first reading of a status is no change of the feature: it has no cause.
+      old == STATUS_UNKNOWN ? std::string() : DescribeCause(CauseOfObservedChange(now)));
 }
 
 void CMgr::FireStatusChanged(int reason) {
