@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/App.h"
 #include "app/ChangeCause.h"
 #include "app/EventLog.h"
 #include "app/Mgr.h"
@@ -16,6 +17,7 @@
 #include "app/Texts.h"
 #include "platform/Device.h"
 #include "platform/Registry.h"
+#include "platform/Window.h"
 #include "support/TestDevice.h"
 #include "support/Wait.h"
 
@@ -275,6 +277,44 @@ TEST_F(ChangeCauseTest, CsvKeepsEveryFieldWholeWithTheCauseInItsOwnColumn) {
   EXPECT_EQ(text.str(), log->ExportCsv());
   EXPECT_FALSE(log->ExportCsvToFile((dev.folder() / "missing" / "x.csv").string(), &error));
   EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The program's application object as far as the console's CSV request needs it: it serves the
+// request, and a window of class MainWindow tells the console which process to ask.
+class CsvApp : public CApp {
+ public:
+  CRegistrySettings* GetSettings() override { return CRegistrySettings::Instance(); }
+  bool InitGUI() override { return true; }
+
+ protected:
+  int RunMessageLoop() override { return 0; }
+};
+
+TEST_F(ChangeCauseTest, TheConsolePrintsTheRunningProgramsLogAsCsv) {
+  std::string out, err;
+  EXPECT_NE(dev.Console({"log", "--csv"}, &out, &err), 0) << "no program runs";
+  EXPECT_NE(err.find("does not run"), std::string::npos) << err;
+
+  CsvApp app;
+  platform::MessageQueueSink sink;
+  platform::HWND window = platform::RegisterTopLevelWindow("MainWindow", &sink);
+  ASSERT_NE(window, 0u);
+  CEventLog::Add(1, CEventLog::LEVEL_DEBUG, "Bluetooth is now on", "Bluetooth changed",
+                 "Cause: a call began.");
+  ASSERT_EQ(dev.Console({"log", "--csv"}, &out, &err), 0) << err;
+  EXPECT_EQ(out, CEventLog::GetInstance()->ExportCsv());
+  EXPECT_NE(out.find(",Bluetooth changed,Cause: a call began.\r\n"), std::string::npos) << out;
+
+  // Without --csv: the log file, one line per entry.
+  ASSERT_EQ(dev.Console({"log"}, &out, &err), 0) << err;
+  EXPECT_NE(out.find("DEBUG. Bluetooth is now on. Bluetooth changed Cause: a call began..\r\n"),
+            std::string::npos)
+      << out;
+  platform::DestroyTopLevelWindow(window);
 }
 
 }  // namespace
