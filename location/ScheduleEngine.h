@@ -3,8 +3,10 @@
 //
 // It reacts to three things: a location change reported by the cell tracker (CRilMgr), its own
 // timed wake-ups at frame boundaries ("timer_notification_07_00" at the end of the current
-// frame, "timer_notification_07_01" at the start of the next one, "timer_notification_08_00" at
-// the end of a place lock), and changes of the profile data (ChangeInDB). It publishes the
+// frame, "timer_notification_07_01" at the start of the next one, "timer_notification_07_02" at
+// the end of the grace period of a held departure, "timer_notification_08_00" at the end of a
+// place lock), and changes of the profile data (ChangeInDB). Each manager status it forces
+// carries the action's cause (place, frame, the location that chose the place, position). It publishes the
 // current place and frame ("current_place", "current_frame") and writes every decision to the
 // event log (code 301).
 //
