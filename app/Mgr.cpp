@@ -225,7 +225,8 @@ CChangeCause CMgr::CauseOfObservedChange(int now) {
   if (const CChangeCause* scoped = CChangeCauseScope::Current())
     return *scoped;
   std::lock_guard lock(causeMutex_);
-  if (pendingCause_ && pendingCause_->first == now) {
+  if (pendingCause_ && pendingCause_->first == now &&
+      platform::GetTickCount() - pendingSinceTick_ <= kPendingCauseMs) {
     CChangeCause cause = std::move(pendingCause_->second);
     pendingCause_.reset();
     return cause;
@@ -276,6 +277,7 @@ void CMgr::HandleCommandWorkerThread(int command, std::intptr_t param) {
     {
       std::lock_guard lock(causeMutex_);
       pendingCause_.emplace(request->value, request->cause);
+      pendingSinceTick_ = platform::GetTickCount();
       if (minutes > 0) {
         platform::SYSTEMTIME now = platform::Clock::LocalTime();
         limitedStatus_ = limited;
@@ -291,6 +293,7 @@ void CMgr::HandleCommandWorkerThread(int command, std::intptr_t param) {
     std::lock_guard lock(causeMutex_);
     if (pendingCause_ && pendingCause_->first == GetStatus())
       pendingCause_.reset();
+    pendingSinceTick_ = platform::GetTickCount();
   } else {
     HandleCommandChild(command, request->value);
   }

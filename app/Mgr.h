@@ -81,6 +81,9 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   static constexpr std::size_t kMgrConfigChars = 53;
   // Mutex waits longer than this count as a deadlock and lead to an orderly self-restart.
   static constexpr int kMutexLimitMs = 2000;
+  // How long after its command a requested change that the platform finishes later still counts
+  // as the request's.
+  static constexpr platform::DWORD kPendingCauseMs = 120000;
 
   explicit CMgr(int id);
   ~CMgr() override;
@@ -171,8 +174,10 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   // Guards the causes of requests under way and the last limited change.
   std::mutex causeMutex_;
   // The status a request asked for and its cause, until a change to it is observed, the next
-  // request replaces it, or its command ended with the status already there.
+  // request replaces it, its command ended with the status already there, or kPendingCauseMs
+  // passed since the command ended (a change that never came is no one's any more).
   std::optional<std::pair<int, CChangeCause>> pendingCause_;
+  platform::DWORD pendingSinceTick_ = 0;
   // The status name and "HH:MM" of the last change made with a time limit.
   std::string limitedStatus_;
   std::string limitedSince_;
