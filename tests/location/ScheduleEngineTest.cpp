@@ -905,6 +905,8 @@ TEST_F(GraceScenarioTest, NoGraceKeepsTodaysRecords) {
   }
   EXPECT_TRUE(Flaps().empty());
   EXPECT_FALSE(engine->GetHeldDeparture().has_value());
+  // A run's record comes before its requests.
+  ASSERT_TRUE(WaitFor([&] { return forces.Calls().size() == 5; }));
   EXPECT_EQ(Forces(), (std::vector<std::pair<int, int>>{{0, 1}, {0, 0}, {0, 1}, {0, 0}, {0, 1}}));
 }
 
