@@ -847,7 +847,10 @@ TEST_F(GraceScenarioTest, ARealDepartureIsCarriedOutWhenThePeriodEnds) {
   EXPECT_EQ(engine->GetHeldDeparture()->untilMs, t0 + 125'000);
   // Another unknown cell on the way changes nothing.
   EXPECT_EQ(FireAt(MsToSystemTime(t0 + 60'000)), 0);
+  int before = engine->GetExecutedCount();
+  DWORD since = GetTickCount();
   MoveTo(3, 998);
+  Settle(before, since);
   EXPECT_EQ(FireAt(MsToSystemTime(t0 + 124'999)), 0);
   EXPECT_EQ(Runs(), std::vector<std::string>{"+Office, Work"});
 
