@@ -11,6 +11,7 @@
 #include "app/Texts.h"
 #include "app/TimerNotification.h"
 #include "app/Trace.h"
+#include "platform/HardwareEvents.h"
 #include "platform/Mosutil.h"
 #include "platform/Window.h"
 
@@ -27,9 +28,11 @@ CApp::CApp() {
   g_app.store(this);
   CEventLog::Add(kStartupCode, 2, CTexts::GetInstance()->GetText("EVENT_LOG_MGR_STARTING_RESUME"),
                  CTexts::GetInstance()->GetText("EVENT_LOG_MGR_STARTING_DESCRIPTION"));
+  csvRequests_ = CEventLog::ServeCsvRequests();
 }
 
 CApp::~CApp() {
+  platform::UnsubscribeHardwareEvent(csvRequests_);
   // Time limits and schedule notifications do not outlive a normal exit; the schedule engine
   // registers its own again after the next start.
   int cleared = timernotification::ClearAllOfThisProgram(500);

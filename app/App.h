@@ -14,7 +14,8 @@ class IMainWindow;
 
 class CApp {
  public:
-  // Publishes the process-wide pointer and writes the start-up event-log entry.
+  // Publishes the process-wide pointer, writes the start-up event-log entry and serves the
+  // device console's requests for the event log as CSV.
   CApp();
   // Removes every timed notification of this program; registers the 10-second relaunch when a
   // restart was requested.
@@ -80,4 +81,6 @@ class CApp {
   mutable std::shared_mutex windowMutex_;  // held while another thread calls the window
   std::atomic<IMainWindow*> mainWindow_{nullptr};
   std::atomic<bool> guiInitialized_{false};
+  // The subscription that serves the console's CSV requests (CEventLog::ServeCsvRequests).
+  int csvRequests_ = 0;
 };

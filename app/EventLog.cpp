@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "app/RegistrySettings.h"
 #include "app/Trace.h"
 #include "platform/Device.h"
+#include "platform/HardwareEvents.h"
+#include "platform/Requests.h"
 #include "platform/Text.h"
 
 namespace {
@@ -52,6 +55,11 @@ std::string Utf16LeBytes(const std::string& text) {
 void CEventLog::Add(int code, int level, const std::string& summary,
                     const std::string& description) {
   GetInstance()->AddEntry(code, level, summary, description);
+}
+
+void CEventLog::Add(int code, int level, const std::string& summary, const std::string& description,
+                    const std::string& cause) {
+  GetInstance()->AddEntry(code, level, summary, description, cause);
 }
 
 CEventLog* CEventLog::GetInstance() {
@@ -101,13 +109,18 @@ CEventLog::~CEventLog() {
 }
 
 void CEventLog::AddEntry(int code, int level, const std::string& summary,
-                         const std::string& description) {
+                         const std::string& description, const std::string& cause) {
   auto record = std::make_unique<CEventLogRecord>();
   record->code = code;
   record->level = level;
   platform::Clock::GetLocalTime(&record->time);
   record->summary = summary;
   record->description = description;
+  if (!cause.empty()) {
+    record->cause = cause;
+    record->description =
+        platform::Utf8Truncate(description + " " + cause, kMaxDescriptionWithCauseChars);
+  }
   record->threadId = static_cast<int>(gettid());
   Trace(TRACE_INFO, "%s-%s", summary.c_str(), description.c_str());
   AddRecord(std::move(record));
@@ -187,8 +200,114 @@ std::string CEventLog::BackupPath(const std::string& path) {
   return backup;
 }
 
+// ---- CSV export ----------------------------------------------------------------------------
+
+namespace {
+
+// A console's request for the CSV: where to write it, and the id to answer.
+struct CsvRequest {
+  std::uint64_t id = 0;
+  std::string devicePath;
+};
+
+}  // namespace
+
+std::string CEventLog::CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos)
+    return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"')
+      quoted.push_back('"');
+    quoted.push_back(c);
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
+std::string CEventLog::CsvHeader() {
+  return "time,level,code,summary,description,cause\r\n";
+}
+
+std::string CEventLog::CsvLine(const CEventLogRecord& record) {
+  const platform::SYSTEMTIME& t = record.time;
+  std::string time = platform::Format("%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
+                                      t.wHour, t.wMinute, t.wSecond);
+  // The description column holds the entry's own text; its cause has a column of its own.
+  std::string description = record.description;
+  std::string suffix = " " + record.cause;
+  if (!record.cause.empty() && description.size() >= suffix.size() &&
+      description.compare(description.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    description.resize(description.size() - suffix.size());
+  }
+  return CsvField(time) + "," + CsvField(LevelName(record.level)) + "," +
+         std::to_string(record.code) + "," + CsvField(record.summary) + "," +
+         CsvField(description) + "," + CsvField(record.cause) + "\r\n";
+}
+
+std::string CEventLog::ExportCsv() {
+  std::vector<CEventLogRecord> records = GetRecords();
+  std::string csv = CsvHeader();
+  for (auto it = records.rbegin(); it != records.rend(); ++it)
+    csv += CsvLine(*it);
+  return csv;
+}
+
+bool CEventLog::ExportCsvToFile(const std::string& hostPath, std::string* error) {
+  std::string csv = ExportCsv();
+  int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = "cannot create " + hostPath + ": " + std::strerror(errno);
+    return false;
+  }
+  std::size_t written = 0;
+  while (written < csv.size()) {
+    ssize_t n = ::write(fd, csv.data() + written, csv.size() - written);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      *error = "cannot write " + hostPath + ": " + std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) {
+    *error = "cannot write " + hostPath + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+int CEventLog::ServeCsvRequests() {
+  return platform::ServeRequests(kCsvRequestEvent, [](std::uint64_t id,
+                                                      const std::string& payload) {
+    // The endpoint thread only hands the request on; the log's worker writes the file.
+    auto* request = new CsvRequest{id, payload};
+    GetInstance()->PostCommand(kCsvRequestCommand, 10000, reinterpret_cast<std::intptr_t>(request));
+  });
+}
+
 void CEventLog::HandleCommandWorkerThread(int command, std::intptr_t param) {
-  if (command != kAddRecordCommand || !param)
+  if (!param)
+    return;
+  if (command == kCsvRequestCommand) {
+    std::unique_ptr<CsvRequest> request(reinterpret_cast<CsvRequest*>(param));
+    std::string error;
+    // The console names a file of the phone's file system; a path that leads out of it is
+    // refused.
+    platform::Device* dev = platform::Device::Current();
+    std::optional<std::filesystem::path> host;
+    if (dev)
+      host = dev->ConfinedHostPath(request->devicePath);
+    if (!host)
+      error = "the file " + request->devicePath + " is not on the phone";
+    else
+      ExportCsvToFile(host->string(), &error);
+    platform::AnswerRequest(kCsvRequestEvent, request->id, error);
+    return;
+  }
+  if (command != kAddRecordCommand)
     return;
   AddRecord(std::unique_ptr<CEventLogRecord>(reinterpret_cast<CEventLogRecord*>(param)));
 }
@@ -196,6 +315,8 @@ void CEventLog::HandleCommandWorkerThread(int command, std::intptr_t param) {
 void CEventLog::DiscardCommand(int command, std::intptr_t param) {
   if (command == kAddRecordCommand)
     delete reinterpret_cast<CEventLogRecord*>(param);
+  else if (command == kCsvRequestCommand)
+    delete reinterpret_cast<CsvRequest*>(param);
 }
 
 void CEventLog::WriteRecord(const CEventLogRecord& record) {

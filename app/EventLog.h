@@ -32,7 +32,10 @@ struct CEventLogRecord {
   platform::SYSTEMTIME time;
   int level = 0;
   std::string summary;
+  // The full description as the user reads it: the text of the entry, then its cause.
   std::string description;
+  // The cause of the change the entry records, translated; empty when it names none.
+  std::string cause;
   // Kernel id of the thread that added the entry.
   int threadId = 0;
 };
@@ -67,9 +70,15 @@ class CEventLog : public WorkerThread {
   static constexpr std::size_t kMaxLineChars = 999;
   // Worker command: add the CEventLogRecord* given as parameter (the log takes it over).
   static constexpr int kAddRecordCommand = 0;
+  // Worker command: write the CSV export for the console (parameter: a heap CsvRequest).
+  static constexpr int kCsvRequestCommand = 1;
 
   // Adds an entry to the process-wide log, creating the log on first use.
   static void Add(int code, int level, const std::string& summary, const std::string& description);
+  // The same with the cause of the change the entry records (see CChangeCause): the cause is
+  // kept in its own field and appended to the description after a blank.
+  static void Add(int code, int level, const std::string& summary, const std::string& description,
+                  const std::string& cause);
   // The process-wide log, created (its worker thread started) on first use. Thread-safe.
   static CEventLog* GetInstance();
   // End of the program: stops the process-wide log's worker once its queue has run, clears the
@@ -86,7 +95,8 @@ class CEventLog : public WorkerThread {
 
   // Adds one entry on the calling thread: writes it to the file, keeps it in memory and tells
   // the listeners.
-  void AddEntry(int code, int level, const std::string& summary, const std::string& description);
+  void AddEntry(int code, int level, const std::string& summary, const std::string& description,
+                const std::string& cause = {});
   // Drops every entry held in memory and tells the listeners (count 0). The file is kept.
   void Clear();
 
@@ -107,6 +117,28 @@ class CEventLog : public WorkerThread {
   static std::string FormatLine(const CEventLogRecord& record);
   // The rotated file's name: `path` with its last three characters replaced by "bak".
   static std::string BackupPath(const std::string& path);
+
+  // ---- CSV export (RFC 4180: comma separated, CRLF line ends, fields quoted when they hold a
+  // comma, a quote, a CR or an LF, quotes doubled) ----------------------------------------------
+  // A description holds at most this many characters with its cause appended.
+  static constexpr std::size_t kMaxDescriptionWithCauseChars = 599;
+  // One field, quoted when it must be.
+  static std::string CsvField(const std::string& text);
+  // The header line: time, level, code, summary, description, cause.
+  static std::string CsvHeader();
+  // One record as a CSV line; the description column holds the description without its cause.
+  static std::string CsvLine(const CEventLogRecord& record);
+  // The header and the entries in memory, oldest first, as UTF-8 CSV text.
+  std::string ExportCsv();
+  // Writes ExportCsv() to the host file `hostPath` (replaced when it exists); false with `error`
+  // set when it cannot be written.
+  bool ExportCsvToFile(const std::string& hostPath, std::string* error);
+  // The hardware event through which the device console asks the running program for the CSV
+  // (payload: the device path of the file to write; answered once it is written).
+  static constexpr const char* kCsvRequestEvent = "eventlog_csv";
+  // Serves kCsvRequestEvent for this process: each request is written on the log's worker.
+  // Returns the subscription, for platform::UnsubscribeHardwareEvent.
+  static int ServeCsvRequests();
 
  protected:
   void HandleCommandWorkerThread(int command, std::intptr_t param) override;

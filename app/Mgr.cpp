@@ -203,6 +203,37 @@ void CMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_DEBUG, "Un manager no implemento ProcessTimerNotification");
 }
 
+void CMgr::ForceStatus(int status, int minutes, int param, int delayMs, const CChangeCause& cause) {
+  CChangeCauseScope scope(cause);
+  ForceStatus(status, minutes, param, delayMs);
+}
+
+CChangeCause CMgr::TimeLimitCause() {
+  std::string status;
+  std::string since;
+  {
+    std::lock_guard lock(causeMutex_);
+    status.swap(limitedStatus_);
+    since.swap(limitedSince_);
+  }
+  if (status.empty())
+    status = GetStatusName(GetStatus());
+  return CChangeCause::TimeLimit(GetName(), status, since);
+}
+
+CChangeCause CMgr::CauseOfObservedChange(int now) {
+  if (const CChangeCause* scoped = CChangeCauseScope::Current())
+    return *scoped;
+  std::lock_guard lock(causeMutex_);
+  if (pendingCause_ && pendingCause_->first == now &&
+      platform::GetTickCount() - pendingSinceTick_ <= kPendingCauseMs) {
+    CChangeCause cause = std::move(pendingCause_->second);
+    pendingCause_.reset();
+    return cause;
+  }
+  return CChangeCause::Outside();
+}
+
 void CMgr::ForceStatus(int status, int minutes, int param, int delayMs) {
   statusEvent_.Reset();
   if (ConfigChar(GetId()) != '2') {
@@ -217,14 +248,17 @@ void CMgr::ForceStatus(int status, int minutes, int param, int delayMs) {
   ClearTimeLimitNotification(-1);
   limitMinutes_.store(minutes);
   limitParam_.store(param);
-  auto* request = new StatusChangeRequest{status, delayMs};
+  const CChangeCause* scoped = CChangeCauseScope::Current();
+  auto* request =
+      new StatusChangeRequest{status, delayMs, scoped ? *scoped : CChangeCause::Button()};
   std::string name = GetName();
   std::string statusName = GetStatusName(status);
   CEventLog::Add(
       GetId(), 2,
       FormatText(Text("EVENT_LOG_MGR_CHANGING_STATUS_RESUME"), {name, statusName}, kSummaryChars),
       FormatText(Text("EVENT_LOG_MGR_CHANGING_STATUS_DESCRIPTION"), {name, statusName},
-                 kDescriptionChars));
+                 kDescriptionChars),
+      DescribeCause(request->cause));
   PostCommand(CMD_FORCE_STATUS, -1, reinterpret_cast<std::intptr_t>(request));
 }
 
@@ -235,12 +269,31 @@ void CMgr::HandleCommandWorkerThread(int command, std::intptr_t param) {
     return;
   if (request->delayMs > 0)
     platform::Sleep(static_cast<platform::DWORD>(request->delayMs));
+  // Changes observed while the command runs are the request's.
+  CChangeCauseScope scope(request->cause);
   if (command == CMD_FORCE_STATUS) {
     int minutes = limitMinutes_.load();
+    std::string limited = minutes > 0 ? GetStatusName(request->value) : std::string();
+    {
+      std::lock_guard lock(causeMutex_);
+      pendingCause_.emplace(request->value, request->cause);
+      pendingSinceTick_ = platform::GetTickCount();
+      if (minutes > 0) {
+        platform::SYSTEMTIME now = platform::Clock::LocalTime();
+        limitedStatus_ = limited;
+        limitedSince_ = platform::Format("%02d:%02d", now.wHour, now.wMinute);
+      }
+    }
     ForceStatusChild(request->value, minutes);
     if (minutes > 0)
       SetTimeLimitNotification(GetId(), minutes, limitParam_.load());
     RefreshStatus(0);
+    // A change that finishes later (the radio, the band) is still the request's; one that is
+    // there already has nothing left to explain.
+    std::lock_guard lock(causeMutex_);
+    if (pendingCause_ && pendingCause_->first == GetStatus())
+      pendingCause_.reset();
+    pendingSinceTick_ = platform::GetTickCount();
   } else {
     HandleCommandChild(command, request->value);
   }
@@ -291,7 +344,9 @@ void CMgr::WriteChangedEntry(int old, int now) {
       GetId(), 1,
       FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_RESUME"), {name, newName}, kSummaryChars),
       FormatText(Text("EVENT_LOG_MGR_CHANGED_STATUS_DESCRIPTION"), {name, oldName, newName},
-                 kDescriptionChars));
+                 kDescriptionChars),
+      // The first reading of a status is no change of the feature: it has no cause.
+      old == STATUS_UNKNOWN ? std::string() : DescribeCause(CauseOfObservedChange(now)));
 }
 
 void CMgr::FireStatusChanged(int reason) {

@@ -16,10 +16,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/ChangeCause.h"
 #include "app/Ids.h"
 #include "app/TimerNotification.h"
 #include "app/WorkerThread.h"
@@ -38,6 +40,8 @@ class IStatusListener {
 struct StatusChangeRequest {
   int value;
   int delayMs;
+  // Why the change is requested; the command runs under it (CChangeCauseScope).
+  CChangeCause cause{};
 };
 
 // A mutex whose lock can wait with a limit, built on a condition variable: the thread
@@ -77,6 +81,9 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   static constexpr std::size_t kMgrConfigChars = 53;
   // Mutex waits longer than this count as a deadlock and lead to an orderly self-restart.
   static constexpr int kMutexLimitMs = 2000;
+  // How long after its command a requested change that the platform finishes later still counts
+  // as the request's.
+  static constexpr platform::DWORD kPendingCauseMs = 120000;
 
   explicit CMgr(int id);
   ~CMgr() override;
@@ -95,8 +102,15 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   virtual void RefreshStatusChild(int force) = 0;
   virtual void RunTest() {}
   // Requests a change to `status`, run on the worker; with `minutes` > 0 a time limit that
-  // hands `param` back to ProcessTimerNotification when it expires.
+  // hands `param` back to ProcessTimerNotification when it expires. The cause is the calling
+  // thread's CChangeCauseScope, else a change by hand from the main window.
   virtual void ForceStatus(int status, int minutes, int param, int delayMs);
+  // The same, for `cause`: it goes into the "changing" entry, travels with the request to the
+  // worker and goes into the "changed" entry of the change the request brings.
+  void ForceStatus(int status, int minutes, int param, int delayMs, const CChangeCause& cause);
+  // The cause of a change that a time limit of this manager makes when it expires: it undoes
+  // the last limited change (its status and time, when this process made it). Any thread.
+  CChangeCause TimeLimitCause();
   virtual void ForceStatusChild(int status, int minutes) = 0;
   virtual void SetSecondaryStatus() = 0;
   virtual int GetEventCount() const { return eventCount_.load(); }
@@ -152,6 +166,21 @@ class CMgr : public ITimerNotificationTarget, public WorkerThread {
   void PushToPlugin();
   // The "changed" entry of a stored change from `old` to `now`. Under statusMutex_.
   void WriteChangedEntry(int old, int now);
+  // The cause of an observed change to `now`: the thread's scope (a command of this manager
+  // runs under its request's cause), else the request still waiting for that status, else
+  // outside. Takes causeMutex_.
+  CChangeCause CauseOfObservedChange(int now);
+
+  // Guards the causes of requests under way and the last limited change.
+  std::mutex causeMutex_;
+  // The status a request asked for and its cause, until a change to it is observed, the next
+  // request replaces it, its command ended with the status already there, or kPendingCauseMs
+  // passed since the command ended (a change that never came is no one's any more).
+  std::optional<std::pair<int, CChangeCause>> pendingCause_;
+  platform::DWORD pendingSinceTick_ = 0;
+  // The status name and "HH:MM" of the last change made with a time limit.
+  std::string limitedStatus_;
+  std::string limitedSince_;
 
   std::atomic<int> limitMinutes_{0};
   std::atomic<int> limitParam_{0};

@@ -22,6 +22,11 @@ std::int32_t ReevaluationPlace(std::int32_t lastCode, const CodeInfo& last,
   return lastPlace;
 }
 
+// The place a location code puts the phone in: its record's place, else the unknown place.
+std::int32_t PlaceOf(const CodeInfo& info) {
+  return info.placeId && info.placeExists ? *info.placeId : kUnknownPlaceId;
+}
+
 void Enter(Decision* d, const CStrPeriod& frame) {
   d->enter = frame;
   d->arm = Arm{kKindFrameEnd, frame.GetEnd().wHour, frame.GetEnd().wMinute};
@@ -106,6 +111,9 @@ std::set<std::int32_t> PlacesToRead(const ReportInput& in) {
 
 Decision DecideReport(const ReportInput& in) {
   Decision d;
+  // A held departure ends with anything but a plain location report: the lock, manual mode, a
+  // boundary, a data change and the radio going off are handled as they are without one.
+  d.dropHold = in.held.has_value();
   if (in.locationChange && in.manualMode) {
     d.note = "manual profile mode";
     return d;
@@ -134,6 +142,7 @@ Decision DecideReport(const ReportInput& in) {
     return d;
   }
   if (!in.locationChange || !in.trackerPresent) {
+    d.dropHold = false;
     d.note = "nothing to evaluate";
     return d;
   }
@@ -156,6 +165,7 @@ Decision DecideReport(const ReportInput& in) {
 
   d.traceFlags = !in.rechecked;
   if (in.bandForceSwitch || in.phoneManualOff) {
+    d.dropHold = false;  // the band change is passing; the held departure waits for it
     d.note = "band switch or radio off by hand";
     return d;
   }
@@ -164,6 +174,41 @@ Decision DecideReport(const ReportInput& in) {
   const std::int32_t old = in.last.code;
   const bool oldKnown = in.last.placeId.has_value();
   const bool newKnown = in.now.placeId.has_value();
+
+  // The grace period: a report that would take the phone out of its place is held; back in the
+  // place in time, nothing happened; still away when the period is over, the change is carried
+  // out. Only the tracker's own reports after a location was evaluated are held.
+  const bool holdable = in.graceSeconds > 0 && in.value != 0 && old != kNoCodeYet &&
+                        old != kForceEvaluationCode && old != 0;
+  const std::int32_t currentPlace = PlaceOf(in.last);
+  const std::int32_t newPlace = PlaceOf(in.now);
+  bool graceOver = false;
+  if (in.held && holdable && in.held->placeId == currentPlace) {
+    if (newPlace == currentPlace) {
+      d.flap = Flap{*in.held, in.nowMs - in.held->sinceMs, in.graceSeconds};
+    } else if (in.nowMs < in.held->untilMs) {
+      // Still away within the period: armed again, in case a notification was lost.
+      d.dropHold = false;
+      d.hold = in.held;
+      d.note = "departure held";
+      return d;
+    } else {
+      graceOver = true;
+    }
+  } else if (holdable && code != old && newPlace != currentPlace) {
+    HeldDeparture held;
+    held.placeId = currentPlace;
+    held.sinceMs = in.nowMs;
+    std::int64_t until = in.nowMs + in.graceSeconds * 1000;
+    held.untilMs = (until + 999) / 1000 * 1000;
+    held.code = code;
+    held.cellId = in.cellId;
+    held.lac = in.lac;
+    d.hold = held;
+    d.note = "departure held";
+    return d;
+  }
+
   if (code == old) {
     // The serving cell changed within the same area, or a forced report.
     if (in.learnCells && newKnown && in.cellId != 0)
@@ -171,7 +216,7 @@ Decision DecideReport(const ReportInput& in) {
     d.note = "same location";
     return d;
   }
-  if (oldKnown && !newKnown && !in.rechecked) {
+  if (oldKnown && !newKnown && !in.rechecked && !graceOver) {
     // Leaving a known place is often a short hop to a foreign cell: ask again before acting.
     d.recheck = true;
     return d;
@@ -224,6 +269,7 @@ Decision DecideReport(const ReportInput& in) {
 Decision DecideLock(const LockInput& in) {
   Decision d;
   if (in.start) {
+    d.dropHold = true;
     d.clearNotification = true;
     d.setLastCode = 0;
     if (in.currentFrameId != -1)
@@ -283,6 +329,14 @@ TimedDecision DecideTimed(const TimedInput& in) {
     d.ignore = true;
     return d;
   }
+  if (in.param == kKindGraceEnd) {
+    // The grace period of a held departure is over: the location is evaluated as a report is.
+    // A lock ignores it (the lock gave the departure up).
+    d.ignore = in.locked;
+    if (!in.locked)
+      d.evaluateValue = 1;
+    return d;
+  }
   int value = 1;
   if (in.param == kKindFrameEnd) {
     // The frame is over: leave it. It is no longer in force, so the evaluation enters whatever
@@ -333,29 +387,41 @@ RunPlan PlanRun(const RunInput& in) {
   plan.blinkLed = in.led && in.led->GetIntOp1() != 0 && in.led->IsEnabled() &&
                   in.led->IsActiveOnDay(in.weekday);
 
-  // Phone radio, call forwarding and power state wait for the end of the run.
+  // Phone radio, call forwarding and power state wait for the end of the run; each keeps its
+  // action's position.
   std::optional<int> phone;
   std::optional<std::pair<int, std::string>> forward;
   std::optional<int> power;
-  auto force = [&](int mgrId, int status, int param = 0, int delayMs = 0) {
+  int phonePosition = 0;
+  int forwardPosition = 0;
+  int powerPosition = 0;
+  int position = 0;
+  auto force = [&](int mgrId, int status, int param = 0, int delayMs = 0, int at = -1) {
     RunStep step;
     step.kind = RunStep::kForce;
     step.mgrId = mgrId;
     step.status = status;
     step.param = param;
     step.delayMs = delayMs;
+    step.position = at < 0 ? position : at;
     plan.steps.push_back(step);
   };
   const int direction = in.isEnd ? CStrAction::TYPE_LEAVE : CStrAction::TYPE_ENTER;
   for (const CStrAction& action : actions) {
+    if (action.GetType() == direction)
+      ++plan.directionCount;
+  }
+  for (const CStrAction& action : actions) {
     if (action.GetType() != direction)
       continue;
+    ++position;
     const int mgrId = action.GetMgrId();
     const bool isManager = in.managers.count(mgrId) != 0;
     if (!action.IsEnabled() || !action.IsActiveOnDay(in.weekday)) {
       RunStep step;
       step.kind = RunStep::kSkipped;
       step.mgrId = isManager ? mgrId : -1;
+      step.position = position;
       plan.steps.push_back(step);
       continue;
     }
@@ -363,18 +429,22 @@ RunPlan PlanRun(const RunInput& in) {
       switch (mgrId) {
         case kPhoneMgrId:
           phone = action.GetIntOp1();
+          phonePosition = position;
           break;
         case kPowerMgrId:
           power = action.GetIntOp1();
+          powerPosition = position;
           break;
         case kCallForwardMgrId:
           forward = std::make_pair(action.GetIntOp1(), action.GetSzOp1());
+          forwardPosition = position;
           break;
         case kSpeakerMgrId: {
           RunStep step;
           step.kind = RunStep::kSetVolume;
           step.mgrId = mgrId;
           step.status = action.GetIntOp3();
+          step.position = position;
           plan.steps.push_back(step);
           force(mgrId, action.GetIntOp1());
           break;
@@ -387,6 +457,7 @@ RunPlan PlanRun(const RunInput& in) {
     }
     RunStep step;
     step.mgrId = mgrId;
+    step.position = position;
     switch (mgrId) {
       case kActionOpenFile:
         step.kind = RunStep::kOpenFile;
@@ -424,27 +495,29 @@ RunPlan PlanRun(const RunInput& in) {
     step.kind = RunStep::kSetForwardNumber;
     step.mgrId = kCallForwardMgrId;
     step.text = forward->second;
+    step.position = forwardPosition;
     plan.steps.push_back(step);
   };
   if (phone && forward) {
     if (*phone == 0) {
       // The radio comes on first; forwarding needs the network, so it waits for it.
-      force(kPhoneMgrId, 0);
+      force(kPhoneMgrId, 0, 0, 0, phonePosition);
       setNumber();
-      force(kCallForwardMgrId, forward->first, 0, kForwardAfterRadioOnDelayMs);
+      force(kCallForwardMgrId, forward->first, 0, kForwardAfterRadioOnDelayMs, forwardPosition);
     } else {
       setNumber();
-      force(kCallForwardMgrId, forward->first);
-      force(kPhoneMgrId, *phone, kRadioAfterForwardParam);
+      force(kCallForwardMgrId, forward->first, 0, 0, forwardPosition);
+      force(kPhoneMgrId, *phone, kRadioAfterForwardParam, 0, phonePosition);
     }
   } else if (phone) {
-    force(kPhoneMgrId, *phone);
+    force(kPhoneMgrId, *phone, 0, 0, phonePosition);
   } else if (forward) {
     setNumber();
-    force(kCallForwardMgrId, forward->first);
+    force(kCallForwardMgrId, forward->first, 0, 0, forwardPosition);
   }
-  if (power)
-    force(kPowerMgrId, *power, 0, *power == kResetPowerState ? kResetDelayMs : 0);
+  if (power) {
+    force(kPowerMgrId, *power, 0, *power == kResetPowerState ? kResetDelayMs : 0, powerPosition);
+  }
   return plan;
 }
 

@@ -25,6 +25,10 @@ using platform::TimeOfDay;
 // Kinds of frame notification (the parameter of target id 7).
 inline constexpr int kKindFrameEnd = 0;
 inline constexpr int kKindNextStart = 1;
+// The end of the grace period of a held departure (also a parameter of target id 7).
+inline constexpr int kKindGraceEnd = 2;
+// The longest grace period taken from the setting, in seconds.
+inline constexpr std::int64_t kMaxGraceSeconds = 24 * 3600;
 // A last code that makes the next evaluation count as a change.
 inline constexpr std::int32_t kForceEvaluationCode = 999999;
 // No location evaluated since start.
@@ -73,6 +77,29 @@ struct Arm {
   friend bool operator==(const Arm&, const Arm&) = default;
 };
 
+// A location change that would leave the current place, held back by the grace period: the
+// phone may be hopping to a neighbouring cell for a moment.
+struct HeldDeparture {
+  // The place the phone would leave (kUnknownPlaceId for the unknown place).
+  std::int32_t placeId = kUnknownPlaceId;
+  // Device times (milliseconds of platform::SystemTimeToMs): the first report away, and the end
+  // of the grace period (a whole second, so that a notification due then finds it over).
+  std::int64_t sinceMs = 0;
+  std::int64_t untilMs = 0;
+  // The location first seen away: its code, cell and area.
+  std::int32_t code = 0;
+  std::int32_t cellId = 0;
+  std::int32_t lac = 0;
+  friend bool operator==(const HeldDeparture&, const HeldDeparture&) = default;
+};
+
+// A held departure that ended with the phone back on a location of its place in time.
+struct Flap {
+  HeldDeparture held;
+  std::int64_t awayMs = 0;
+  std::int64_t graceSeconds = 0;
+};
+
 // What an evaluation does, in the order the engine carries it out.
 struct Decision {
   // Why nothing (more) happens, for the trace; empty when something does.
@@ -100,6 +127,12 @@ struct Decision {
   std::optional<std::int32_t> noFrameForPlace;
   // Store this cell (cell Id, place Id) in the cell table unless it is there already.
   std::optional<std::pair<std::int32_t, std::int32_t>> learnCell;
+  // Forget the held departure (and its notification); done before `hold`.
+  bool dropHold = false;
+  // Hold this departure: keep it and arm the end of its grace period. Nothing else is done.
+  std::optional<HeldDeparture> hold;
+  // Write the entry of a departure the grace period absorbed.
+  std::optional<Flap> flap;
 };
 
 // What a location code maps to.
@@ -131,7 +164,13 @@ struct ReportInput {
   TimeOfDay time;
   bool learnCells = false;  // LAC mode with "intelligent_lac_mode"
   std::int32_t cellId = 0;
+  std::int32_t lac = 0;
   PlaceFrames frames;
+  // "location_grace_seconds" (0: a departure is carried out at once), the departure held now,
+  // and the device time (milliseconds of platform::SystemTimeToMs).
+  std::int64_t graceSeconds = 0;
+  std::optional<HeldDeparture> held;
+  std::int64_t nowMs = 0;
 };
 // The places whose frames an evaluation of `in` may need.
 std::set<std::int32_t> PlacesToRead(const ReportInput& in);
@@ -139,7 +178,7 @@ Decision DecideReport(const ReportInput& in);
 
 // A lock to a place begins (start) or, while locked, a frame boundary passes.
 struct LockInput {
-  bool start = false;
+  bool start = false;  // also gives up a held departure
   std::int32_t currentFrameId = -1;
   std::vector<CStrPeriod> lockedPlaceFrames;
   TimeOfDay time;
@@ -162,7 +201,8 @@ struct TimeChangeInput {
 std::optional<std::int32_t> TimeChangePlace(const TimeChangeInput& in);
 Decision DecideTimeChange(const TimeChangeInput& in);
 
-// A timed notification of the engine (target id 7: frame boundary; 8: end of a lock).
+// A timed notification of the engine (target id 7: frame boundary, or with kKindGraceEnd the end
+// of a grace period; 8: end of a lock).
 struct TimedInput {
   int targetId = 7;
   int param = kKindFrameEnd;
@@ -229,6 +269,9 @@ struct RunStep {
   std::string text;
   std::string text2;
   std::string text3;
+  // The position (1-based, in Id order) of the step's action among the frame's actions of the
+  // run's direction; 0 for steps of no single action.
+  int position = 0;
 };
 
 struct RunPlan {
@@ -237,6 +280,8 @@ struct RunPlan {
   std::string placeName;
   std::string frameName;
   std::size_t actionCount = 0;
+  // The frame's actions of the run's direction (what a step's position counts).
+  int directionCount = 0;
   std::string publishPlace;
   std::string label;  // the frame label when entering, empty when leaving
   bool blinkLed = false;

@@ -258,6 +258,11 @@ CStrPeriod CScheduleEngine::GetCurrentFrameRef() {
   return currentFrame_;
 }
 
+std::optional<schedule::HeldDeparture> CScheduleEngine::GetHeldDeparture() {
+  std::lock_guard lock(stateMutex_);
+  return held_;
+}
+
 CStrPlace CScheduleEngine::GetLockedPlace() {
   std::lock_guard lock(stateMutex_);
   return lockedPlace_;
@@ -578,6 +583,11 @@ schedule::ReportInput CScheduleEngine::GatherReport(int value, int mgrId, int ar
   in.trackerPresent = ril != nullptr;
   in.now = CodeInfoOf(ril ? ril->GetLocationCode() : in.last.code);
   in.cellId = ril ? ril->GetCellId() : 0;
+  in.lac = ril ? ril->GetLac() : 0;
+  in.graceSeconds =
+      std::min<std::int64_t>(Settings()->GetDWORD(kLocationGraceKey), schedule::kMaxGraceSeconds);
+  in.held = GetHeldDeparture();
+  in.nowMs = platform::Clock::LocalNowMs();
   in.lastPlace = static_cast<std::int32_t>(Settings()->GetDWORD(kLastPlaceKey));
   in.currentFrameId = CurrentFrameId();
   in.time = Now();
@@ -625,9 +635,54 @@ void CScheduleEngine::FollowClock() {
   Carry(schedule::DecideTimeChange(in));
 }
 
+void CScheduleEngine::HoldDeparture(const schedule::HeldDeparture& held) {
+  Trace(TRACE_TRACE, "CScheduleEngine: leaving place %d held until %lld", held.placeId,
+        static_cast<long long>(held.untilMs));
+  {
+    std::lock_guard lock(stateMutex_);
+    held_ = held;
+  }
+  timernotification::Clear(CLimitNotifications::Take(kGraceNotificationKey));
+  platform::CE_NOTIFICATION_TRIGGER trigger;
+  trigger.lpszApplication = platform::Utf8Truncate(timernotification::ProgramPath(), 260);
+  trigger.lpszArguments = timernotification::TimerArgument(MGR_ID_SCHEDULE_PERIOD, KIND_GRACE_END);
+  trigger.stStartTime = platform::MsToSystemTime(held.untilMs);
+  CLimitNotifications::Set(kGraceNotificationKey, platform::CeSetUserNotificationEx(0, trigger));
+}
+
+void CScheduleEngine::DropHeldDeparture() {
+  {
+    std::lock_guard lock(stateMutex_);
+    if (!held_)
+      return;
+    held_.reset();
+  }
+  timernotification::Clear(CLimitNotifications::Take(kGraceNotificationKey));
+}
+
+void CScheduleEngine::RecordFlap(const schedule::Flap& flap) {
+  std::string cell = std::to_string(static_cast<std::uint32_t>(flap.held.cellId));
+  std::string lac = std::to_string(static_cast<std::uint32_t>(flap.held.lac));
+  std::string place = locationlookup::FindPlace(flap.held.placeId).value_or(CStrPlace()).GetName();
+  if (place.empty())
+    place = Text("UNKNOWN");
+  Record(CEventLog::LEVEL_INFO, FormatText(Text("EVENT_LOG_LOCATION_FLAP_RESUME"), {cell, lac}),
+         FormatText(Text("EVENT_LOG_LOCATION_FLAP_DESCRIPTION"),
+                    {cell, lac, std::to_string(std::max<std::int64_t>(flap.awayMs, 0) / 1000),
+                     place, std::to_string(flap.graceSeconds)}));
+}
+
 void CScheduleEngine::Carry(const schedule::Decision& d) {
   if (!d.note.empty())
     Trace(TRACE_TRACE, "%s", d.note.c_str());
+  if (d.dropHold)
+    DropHeldDeparture();
+  if (d.flap)
+    RecordFlap(*d.flap);
+  if (d.hold) {
+    HoldDeparture(*d.hold);
+    return;
+  }
   if (d.consumeFromLastPlace)
     reevaluateFromLastPlace_.store(0);
   if (d.consumeAlways)
@@ -653,8 +708,17 @@ void CScheduleEngine::Carry(const schedule::Decision& d) {
     ClearCurrentFrame();
   if (d.writeLastPlace)
     Settings()->SetDWORD(kLastPlaceKey, static_cast<platform::DWORD>(*d.writeLastPlace));
-  if (d.enter)
+  if (d.enter) {
     SetCurrentFrame(*d.enter);
+    Selection chosen;
+    chosen.locked = locked_.load();
+    if (CRilMgr* ril = CRilMgr::GetInstance(); ril && !chosen.locked) {
+      chosen.cellId = ril->GetCellId();
+      chosen.lac = ril->GetLac();
+    }
+    std::lock_guard lock(stateMutex_);
+    selections_[d.enter->GetId()] = chosen;
+  }
   if (d.arm)
     SetPeriodNotification(d.arm->kind, d.arm->hour, d.arm->minute);
   if (d.enter) {
@@ -770,12 +834,21 @@ void CScheduleEngine::StartPeriod(bool isEnd, std::int32_t frameId) {
     });
   }
   ScheduleEngineHooks hooks;
+  Selection chosen;
   {
     std::lock_guard lock(stateMutex_);
     hooks = hooks_;
+    if (auto it = selections_.find(frameId); it != selections_.end())
+      chosen = it->second;
+    else
+      chosen.locked = in.locked;
   }
+  CChangeCause cause =
+      CChangeCause::Schedule(plan.placeName, schedule::FrameLabel(in.frame), isEnd, chosen.locked,
+                             static_cast<std::uint32_t>(chosen.cellId),
+                             static_cast<std::uint32_t>(chosen.lac), 0, plan.directionCount);
   for (const schedule::RunStep& step : plan.steps)
-    RunStep(step, hooks);
+    RunStep(step, hooks, cause);
 
   lastRunIsEnd_.store(isEnd ? 1 : 0);
   lastRunFrameId_.store(frameId);
@@ -784,7 +857,8 @@ void CScheduleEngine::StartPeriod(bool isEnd, std::int32_t frameId) {
   StartPeriodCounter().Add(watch.Elapsed() * 1000.0);
 }
 
-void CScheduleEngine::RunStep(const schedule::RunStep& step, const ScheduleEngineHooks& hooks) {
+void CScheduleEngine::RunStep(const schedule::RunStep& step, const ScheduleEngineHooks& hooks,
+                              const CChangeCause& runCause) {
   using Step = schedule::RunStep;
   CMgr* mgr = step.mgrId >= 0 ? CMgr::GetMgr(step.mgrId) : nullptr;
   bool builtIn =
@@ -801,8 +875,11 @@ void CScheduleEngine::RunStep(const schedule::RunStep& step, const ScheduleEngin
       break;
     }
     case Step::kForce:
-      if (mgr)
-        mgr->ForceStatus(step.status, 0, step.param, step.delayMs);
+      if (mgr) {
+        CChangeCause cause = runCause;
+        cause.position = step.position;
+        mgr->ForceStatus(step.status, 0, step.param, step.delayMs, cause);
+      }
       break;
     case Step::kSetVolume:
       if (mgr && hooks.setVolumeLevel)

@@ -3,8 +3,10 @@
 //
 // It reacts to three things: a location change reported by the cell tracker (CRilMgr), its own
 // timed wake-ups at frame boundaries ("timer_notification_07_00" at the end of the current
-// frame, "timer_notification_07_01" at the start of the next one, "timer_notification_08_00" at
-// the end of a place lock), and changes of the profile data (ChangeInDB). It publishes the
+// frame, "timer_notification_07_01" at the start of the next one, "timer_notification_07_02" at
+// the end of the grace period of a held departure, "timer_notification_08_00" at the end of a
+// place lock), and changes of the profile data (ChangeInDB). Each manager status it forces
+// carries the action's cause (place, frame, the location that chose the place, position). It publishes the
 // current place and frame ("current_place", "current_frame") and writes every decision to the
 // event log (code 301).
 //
@@ -34,8 +36,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -131,6 +135,14 @@ class CScheduleEngine : public IStatusListener,
   static constexpr const char* kMailProviderKey = "mail_provider";
   static constexpr const char* kCurrentPlaceKey = "current_place";
   static constexpr const char* kCurrentFrameKey = "current_frame";
+  // Seconds a location change that would leave the current place is held (0: none). While it
+  // is held, a return to a location of the place within the period leaves and enters nothing
+  // and writes one entry; otherwise the change is carried out when the period ends, through a
+  // timed notification (target id 7, kind KIND_GRACE_END).
+  static constexpr const char* kLocationGraceKey = "location_grace_seconds";
+  static constexpr int KIND_GRACE_END = schedule::kKindGraceEnd;
+  // The key of the grace notification's handle among the time-limit notifications.
+  static constexpr int kGraceNotificationKey = 107;
 
   // The process's engine, created on first use: it then listens to the cell tracker (manager
   // 6) and the phone manager (3) and starts its worker thread.
@@ -211,6 +223,8 @@ class CScheduleEngine : public IStatusListener,
   CStrPeriod GetCurrentFrameRef();
   CStrPlace GetLockedPlace();
   std::int32_t GetLastCode() const { return lastCode_.load(); }
+  // The departure the grace period holds now, if any.
+  std::optional<schedule::HeldDeparture> GetHeldDeparture();
   int GetRunCount() const { return runCount_.load(); }
   platform::HNOTIFY GetNotificationHandle() const { return notificationHandle_.load(); }
   // StartPeriod runs of every engine of the process: count, total and longest time.
@@ -248,7 +262,14 @@ class CScheduleEngine : public IStatusListener,
   // Carries out what an evaluation decided.
   void Carry(const schedule::Decision& decision);
   void StartPeriod(bool isEnd, std::int32_t frameId);
-  void RunStep(const schedule::RunStep& step, const ScheduleEngineHooks& hooks);
+  // `cause` is the run's; the step's position is put in.
+  void RunStep(const schedule::RunStep& step, const ScheduleEngineHooks& hooks,
+               const CChangeCause& cause);
+  // The held departure: kept and its notification armed, or forgotten and its notification
+  // cleared. Worker thread.
+  void HoldDeparture(const schedule::HeldDeparture& held);
+  void DropHeldDeparture();
+  void RecordFlap(const schedule::Flap& flap);
   void LearnCell(std::int32_t cellId, std::int32_t placeId);
   void QueueCommand(int command, std::intptr_t param);
   // Later reports queue a new evaluation instead of joining the one already queued.
@@ -272,10 +293,19 @@ class CScheduleEngine : public IStatusListener,
   void SetCurrentFrame(const CStrPeriod& frame);
   void ClearCurrentFrame();
 
-  std::mutex stateMutex_;  // guards currentFrame_, lockedPlace_, hooks_
+  std::mutex stateMutex_;  // guards currentFrame_, lockedPlace_, hooks_, held_, selections_
   CStrPeriod currentFrame_;
   CStrPlace lockedPlace_;
   ScheduleEngineHooks hooks_;
+  std::optional<schedule::HeldDeparture> held_;
+  // What chose each frame entered: the location (cell, area) then, or a lock. The causes of a
+  // frame's actions name it, when the frame is entered and when it is left.
+  struct Selection {
+    std::int32_t cellId = 0;
+    std::int32_t lac = 0;
+    bool locked = false;
+  };
+  std::map<std::int32_t, Selection> selections_;
 
   std::atomic<int> reevaluateFromLastPlace_{0};
   std::atomic<int> reevaluateAlways_{0};

@@ -178,7 +178,7 @@ void CBTMgr::ForceStatusChild(int status, int minutes) {
 
 void CBTMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_DEBUG, "CBTMgr::ProcessTimerNotification(%d)", param);
-  ForceStatus(param, 0, 0, 0);
+  ForceStatus(param, 0, 0, 0, TimeLimitCause());
   Trace(TRACE_DEBUG, "CBTMgr::ProcessTimerNotification(%d)", param);
 }
 
@@ -223,13 +223,13 @@ void CBTMgr::OnStateChanged(platform::HREGNOTIFY handle) {
     inCall_.store(true);
     savedStatus_.store(GetStatus());
     if (intelligent)
-      ForceStatus(BT_STATUS_DISCOVERABLE, 0, 0, 0);
+      ForceStatus(BT_STATUS_DISCOVERABLE, 0, 0, 0, CChangeCause::CallStarted());
   } else {
     // The last call ended (an unreadable count means there is none).
     if (!inCall_.load())
       return;
     inCall_.store(false);
     if (intelligent)
-      ForceStatus(savedStatus_.load(), 0, 0, 0);
+      ForceStatus(savedStatus_.load(), 0, 0, 0, CChangeCause::CallEnded());
   }
 }

@@ -90,7 +90,7 @@ void CBandMgr::OnStatusChanged(int status, int mgrId, int reason) {
 
 void CBandMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_TRACE, "CBandMgr::ProcessTimerNotification(%d)", param);
-  ForceStatus(param, 0, 0, 0);
+  ForceStatus(param, 0, 0, 0, TimeLimitCause());
 }
 
 void CBandMgr::ForceStatusChild(int requested, int minutes) {

@@ -38,6 +38,7 @@ class CCallForwardMgr : public CMgr {
 
   // Counts the request as under way from the moment it is queued (see WaitIdle).
   void ForceStatus(int status, int minutes, int param, int delayMs) override;
+  using CMgr::ForceStatus;
   void Initialize() override {}
   int GetId() const override { return MGR_ID_CALL_FORWARD; }
   void RefreshStatusChild(int force) override {}

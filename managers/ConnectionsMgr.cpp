@@ -167,6 +167,9 @@ void CConnectionsMgr::SetSecondaryStatus() {
 
 void CConnectionsMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_TRACE, "CConnectionsMgr::ProcessTimerNotification(%d)", param);
+  // The connections are switched here, not through a request: the changes the refresh below
+  // observes are the time limit's.
+  CChangeCauseScope cause(TimeLimitCause());
   switch (param) {
     case STATUS_NONE_ENABLED:
       HabilitarTodasConexiones(false);
@@ -230,7 +233,7 @@ void CConnectionsMgr::OnStatusChanged(int status, int mgrId, int reason) {
   }
   if (source) {
     for (int value : source(MGR_ID_CONNECTIONS))
-      ForceStatus(value, 0, 0, 0);
+      ForceStatus(value, 0, 0, 0, CChangeCause::RadioBack());
   }
   RefreshStatus(0);
 }

@@ -232,6 +232,7 @@ void CMobilePhoneMgr::OnRadioPoweredUp() {
 
 void CMobilePhoneMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_TRACE, "CMobilePhoneMgr::ProcessTimerNotification(%d)", param);
+  CChangeCauseScope cause(TimeLimitCause());
   SwapStatus(0);
   Trace(TRACE_TRACE, "CMobilePhoneMgr::ProcessTimerNotification(%d)", param);
 }

@@ -118,7 +118,7 @@ void CSpeakerMgr::ForceStatusChild(int status, int minutes) {
 
 void CSpeakerMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_DEBUG, "CSpeakerMgr::ProcessTimerNotification(%d)", param);
-  ForceStatus(param, 0, 0, 0);
+  ForceStatus(param, 0, 0, 0, TimeLimitCause());
 }
 
 std::string CSpeakerMgr::GetName() {

@@ -131,8 +131,10 @@ void CWifiMgr::SwapStatus() {
 
 void CWifiMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_DEBUG, "CWifiMgr::ProcessTimerNotification(%d)", param);
-  if (CWifiMgr* wifi = GetInstance())
+  if (CWifiMgr* wifi = GetInstance()) {
+    CChangeCauseScope cause(wifi->TimeLimitCause());
     wifi->SwapStatus();
+  }
   Trace(TRACE_DEBUG, "CWifiMgr::ProcessTimerNotification(%d)", param);
 }
 

@@ -203,6 +203,15 @@ const std::map<std::string, std::vector<std::string>>& FormatTexts() {
       {"EVENT_LOG_DATA_RESTORE_FAILED_DESCRIPTION", {"s", "s"}},
       {"EVENT_LOG_DATA_FORMAT_DESCRIPTION", {"s"}},
       {"EVENT_LOG_DATA_FORMAT_FAILED_DESCRIPTION", {"s", "s"}},
+      {"CAUSE MENU COMMAND", {"s"}},
+      {"CAUSE SCHEDULE ENTER", {"s", "s", "s", "s", "s", "s"}},
+      {"CAUSE SCHEDULE LEAVE", {"s", "s", "s", "s", "s", "s"}},
+      {"CAUSE SCHEDULE ENTER LOCKED", {"s", "s", "s", "s"}},
+      {"CAUSE SCHEDULE LEAVE LOCKED", {"s", "s", "s", "s"}},
+      {"CAUSE TIME LIMIT", {"s", "s"}},
+      {"CAUSE TIME LIMIT SINCE", {"s", "s", "s"}},
+      {"EVENT_LOG_LOCATION_FLAP_RESUME", {"s", "s"}},
+      {"EVENT_LOG_LOCATION_FLAP_DESCRIPTION", {"s", "s", "s", "s", "s"}},
   };
   return formats;
 }

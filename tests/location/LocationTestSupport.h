@@ -51,6 +51,8 @@ struct ForceCall {
   int status;
   int param;
   int delayMs;
+  // The cause the request was made under.
+  CChangeCause cause{};
 };
 
 // Every ForceStatus call of the stand-ins, in the order they were made.
@@ -84,10 +86,13 @@ class CStandInMgr : public CMgr {
       SetStatusValue(platform::ril::RadioIsOn() ? 0 : 1);
   }
   void ForceStatus(int status, int minutes, int param, int delayMs) override {
-    if (log_)
-      log_->Add({GetId(), status, param, delayMs});
+    if (log_) {
+      const CChangeCause* cause = CChangeCauseScope::Current();
+      log_->Add({GetId(), status, param, delayMs, cause ? *cause : CChangeCause::Button()});
+    }
     CMgr::ForceStatus(status, minutes, param, 0);
   }
+  using CMgr::ForceStatus;
   void ForceStatusChild(int status, int minutes) override { SetStatusValue(status); }
   void SetSecondaryStatus() override {}
   void HandleCommandChild(int command, int value) override {}

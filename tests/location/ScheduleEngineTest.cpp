@@ -778,3 +778,156 @@ TEST_F(ScheduleEngineThreadTest, ReportsWhileAnEvaluationWaitsJoinIt) {
 }
 
 }  // namespace
+
+// ---- The grace period against a flapping cell, and the causes of the actions ---------------
+
+namespace {
+
+class GraceScenarioTest : public ScheduleEngineThreadTest {
+ protected:
+  // Office (area 100) has Work 08:00-18:00, switching Wi-Fi on when entered and off when left;
+  // the phone is there at 10:00 with a grace period of `grace` seconds.
+  void StartAtTheOffice(DWORD grace) {
+    SetSetting(CScheduleEngine::kLocationGraceKey, grace);
+    // Room for every entry of an hour of hops.
+    SetSetting(CEventLog::kItemsScreenKey, 5000);
+    CEventLog::DestroyInstanceForTesting();
+    CStrPlace office = AddPlace("Office");
+    AddLac(100, office);
+    CStrPeriod work = AddFrame(office.GetId(), "Work", 8, 0, 18, 0);
+    AddAction(work, MGR_ID_WIFI, CStrAction::TYPE_ENTER, 1);
+    AddAction(work, MGR_ID_WIFI, CStrAction::TYPE_LEAVE, 0);
+    Start({MGR_ID_WIFI});
+    MoveTo(1, 100);
+    ASSERT_TRUE(WaitRuns({"+Office, Work"}));
+    ASSERT_TRUE(WaitFor([&] { return forces.Calls().size() == 1; }));
+  }
+  std::vector<CEventLogRecord> Flaps() {
+    std::vector<CEventLogRecord> out;
+    for (const auto& e : LogEntries(CScheduleEngine::kEventLogCode)) {
+      if (e.summary.rfind("Short stay on cell", 0) == 0)
+        out.push_back(e);
+    }
+    return out;
+  }
+  std::int64_t t0 = SystemTimeToMs(At(7, 10, 0));
+};
+
+TEST_F(GraceScenarioTest, AnHourOfHopsEveryThirtySecondsNeverLeavesThePlace) {
+  StartAtTheOffice(120);
+  std::int64_t t = t0;
+  for (int hop = 1; hop <= 60; ++hop) {
+    t += 30'000;
+    EXPECT_EQ(FireAt(MsToSystemTime(t)), 0);
+    MoveTo(2, 999);
+    ASSERT_TRUE(WaitFor([&] { return engine->GetHeldDeparture().has_value(); })) << hop;
+    t += 30'000;
+    EXPECT_EQ(FireAt(MsToSystemTime(t)), 0) << "the period of a departure absorbed never ends";
+    MoveTo(1, 100);
+    ASSERT_TRUE(WaitFor([&] { return Flaps().size() == static_cast<std::size_t>(hop); })) << hop;
+    ASSERT_FALSE(engine->GetHeldDeparture().has_value());
+  }
+  EXPECT_EQ(Runs(), std::vector<std::string>{"+Office, Work"});
+  EXPECT_EQ(forces.Calls().size(), 1u);
+  EXPECT_EQ(Flaps().front().description,
+            "The phone was on cell 2 in area 999 for 30 s and came back to place Office within "
+            "the grace period of 120 s; no place was left or entered");
+  // The tracker still records every report: the first cell and the 120 hops.
+  EXPECT_EQ(LogEntries(MGR_ID_RIL).size(), 121u);
+  EXPECT_EQ(engine->GetLastCode(), 100);
+  // Only the end of Work is armed: no grace notification is left behind.
+  EXPECT_TRUE(WaitArmed("timer_notification_07_00", "2030-01-07 18:00:00"));
+}
+
+TEST_F(GraceScenarioTest, ARealDepartureIsCarriedOutWhenThePeriodEnds) {
+  StartAtTheOffice(120);
+  Clock::UseVirtual(t0 + 5'000);
+  MoveTo(2, 999);
+  ASSERT_TRUE(WaitFor([&] { return engine->GetHeldDeparture().has_value(); }));
+  EXPECT_EQ(engine->GetHeldDeparture()->untilMs, t0 + 125'000);
+  // Another unknown cell on the way changes nothing.
+  EXPECT_EQ(FireAt(MsToSystemTime(t0 + 60'000)), 0);
+  int before = engine->GetExecutedCount();
+  DWORD since = GetTickCount();
+  MoveTo(3, 998);
+  Settle(before, since);
+  EXPECT_EQ(FireAt(MsToSystemTime(t0 + 124'999)), 0);
+  EXPECT_EQ(Runs(), std::vector<std::string>{"+Office, Work"});
+
+  EXPECT_EQ(FireAt(MsToSystemTime(t0 + 125'000)), 1);
+  ASSERT_TRUE(WaitRuns({"+Office, Work", "-Office, Work"}));
+  EXPECT_TRUE(WaitFor([&] { return !engine->GetHeldDeparture().has_value(); }));
+  EXPECT_TRUE(Flaps().empty());
+  EXPECT_EQ(engine->GetLastCode(), 998);
+  EXPECT_EQ(CRegistrySettings::Instance()->GetDWORD("last_place"), 0u);
+
+  // The leaving action names its frame, the location that chose the place, and its position.
+  ASSERT_TRUE(WaitFor([&] { return forces.Calls().size() == 2; }));
+  ForceCall leave = forces.Calls()[1];
+  EXPECT_EQ(leave.cause,
+            CChangeCause::Schedule("Office", "Work(08:00-18:00)", true, false, 1, 100, 1, 1));
+  std::vector<CEventLogRecord> changing;
+  ASSERT_TRUE(WaitFor([&] {
+    changing.clear();
+    for (const auto& e : LogEntries(MGR_ID_WIFI)) {
+      if (e.level == CEventLog::LEVEL_INFO)
+        changing.push_back(e);
+    }
+    return changing.size() == 2;
+  }));
+  const std::string cause =
+      "Cause: action 1 of 1 on leaving the time frame Work(08:00-18:00) of place Office, chosen "
+      "by cell 1 in area 100.";
+  EXPECT_EQ(changing[1].cause, cause);
+  EXPECT_EQ(changing[1].description.substr(changing[1].description.size() - cause.size()), cause);
+}
+
+TEST_F(GraceScenarioTest, AClockJumpOverThePeriodCarriesTheDepartureOut) {
+  StartAtTheOffice(120);
+  MoveTo(2, 999);
+  ASSERT_TRUE(WaitFor([&] { return engine->GetHeldDeparture().has_value(); }));
+  // The phone's clock is set an hour ahead: the main window hands the change to the engine and
+  // the runner fires what the jump made due.
+  Clock::UseVirtual(t0 + 3'600'000);
+  engine->TimeChanged();
+  EXPECT_EQ(FireAt(MsToSystemTime(t0 + 3'600'000)), 1);
+  ASSERT_TRUE(WaitRuns({"+Office, Work", "-Office, Work"}));
+  EXPECT_TRUE(Flaps().empty());
+}
+
+TEST_F(GraceScenarioTest, NoGraceKeepsTodaysRecords) {
+  StartAtTheOffice(0);
+  std::vector<std::string> expected{"+Office, Work"};
+  for (int hop = 0; hop < 2; ++hop) {
+    MoveTo(2, 999);
+    expected.push_back("-Office, Work");
+    ASSERT_TRUE(WaitRuns(expected));
+    MoveTo(1, 100);
+    expected.push_back("+Office, Work");
+    ASSERT_TRUE(WaitRuns(expected));
+  }
+  EXPECT_TRUE(Flaps().empty());
+  EXPECT_FALSE(engine->GetHeldDeparture().has_value());
+  // A run's record comes before its requests.
+  ASSERT_TRUE(WaitFor([&] { return forces.Calls().size() == 5; }));
+  EXPECT_EQ(Forces(), (std::vector<std::pair<int, int>>{{0, 1}, {0, 0}, {0, 1}, {0, 0}, {0, 1}}));
+}
+
+TEST_F(GraceScenarioTest, ALockGivesTheHeldDepartureUp) {
+  StartAtTheOffice(120);
+  MoveTo(2, 999);
+  ASSERT_TRUE(WaitFor([&] { return engine->GetHeldDeparture().has_value(); }));
+  CStrPlace office;
+  ASSERT_TRUE(engine->GetLockCandidate(&office));
+  EXPECT_EQ(office.GetName(), "Office");
+  engine->LockToPlace(office);
+  ASSERT_TRUE(WaitRuns({"+Office, Work", "-Office, Work", "+Office, Work"}));
+  EXPECT_FALSE(engine->GetHeldDeparture().has_value());
+  // The grace period's end finds nothing to do.
+  EXPECT_EQ(FireAt(MsToSystemTime(t0 + 120'000)), 0);
+  EXPECT_EQ(Runs().size(), 3u);
+  ASSERT_TRUE(WaitFor([&] { return forces.Calls().size() == 3; }));
+  EXPECT_TRUE(forces.Calls()[2].cause.locked);
+}
+
+}  // namespace

@@ -51,6 +51,8 @@ const Setting kDefaults[] = {
     {"backlight_mode", DWORD{0}},
     {"mail_provider", DWORD{0}},
     {"trace_days", DWORD{7}},
+    // Seconds a departure from the current place is held against a cell that flaps (0: off).
+    {"location_grace_seconds", DWORD{0}},
 };
 
 // Asset folders copied from the source tree into the program folder.
