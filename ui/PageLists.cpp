@@ -77,6 +77,7 @@ CPageConnections::CPageConnections() : CSettingsPage("PAGE CONNECTIONS") {
   int seconds = static_cast<int>(Settings()->GetDWORD(CConnectionsMgr::kSecondsIdleKey));
   seconds_->setValue(seconds > 0 ? seconds : kDefaultIdleSeconds);
   QPushButton* byDefault = Button(Tr("DEFAULT"));
+  byDefault->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   preferred_ = new QComboBox;
   counters_ = new QLabel;
   counters_->setWordWrap(true);

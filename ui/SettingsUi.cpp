@@ -1,5 +1,6 @@
 #include "ui/SettingsUi.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -64,6 +65,9 @@ QPushButton* Button(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
   button->setAccessibleName(caption);
   button->setAutoDefault(false);
+  // Buttons side by side share the width of a narrow screen whatever their captions.
+  button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  button->setMinimumWidth(30);
   return button;
 }
 
@@ -105,6 +109,14 @@ QWidget* SoftKeyBar(QWidget* parent, const QString& left, const QString& right, 
 }
 
 void FitToScreen(QWidget* window) {
+  // Lists of long names must not widen the window past a narrow screen.
+  for (QComboBox* combo : window->findChildren<QComboBox*>()) {
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(8);
+    // A list reads its current choice as its name; its caption goes with it as description.
+    if (combo->accessibleDescription().isEmpty())
+      combo->setAccessibleDescription(combo->accessibleName());
+  }
   platform::ScreenSize screen = platform::GetScreenSize();
   if (QGuiApplication::platformName() == "offscreen") {
     // On the phone's own display the window covers the screen from its corner, as the main
