@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFormLayout>
 #include <QGridLayout>
 #include <QIntValidator>
 #include <QLabel>
@@ -412,9 +411,9 @@ CDlgAction::CDlgAction(QWidget* parent, const CStrAction& action)
   row(kFile, Tr("ACTION FILE"), file_);
   row(kRing, Tr("DIALOG_PROFILES_TYPE"), ringType_);
   row(kRing, Tr("ACTION RING VOLUME"), ringVolume_);
-  Form()->addRow(led_);
-  led_->setAccessibleName(led_->text());
-  rows_.emplace_back(kLed, led_);
+  QWidget* ledRow = CheckRow(led_);
+  Form()->addRow(ledRow);
+  rows_.emplace_back(kLed, ledRow);
   auto* days = new QLabel(Tr("DIALOG_WEEK_TITLE"));
   Form()->addRow(days);
   Form()->addRow(week_);
@@ -469,13 +468,13 @@ void CDlgAction::KindChanged() {
     // An SMS has no subject.
     if (widget == subject_ && !(kind.fields & kSubject))
       shown = false;
-    Form()->setRowVisible(widget, shown);
+    SetRowVisible(Form(), widget, shown);
   }
   // The file field's caption names what the file is for.
   const char* fileCaption = kind.mgrId == schedule::kActionTheme      ? "DIALOG_THEME_TITLE"
                             : kind.mgrId == schedule::kActionRingTone ? "DIALOG_PROFILES_TONE"
                                                                       : "DIALOG_CHOOSE_FILE_TITLE";
-  if (auto* label = qobject_cast<QLabel*>(Form()->labelForField(file_)))
+  if (QLabel* label = CaptionOf(file_))
     label->setText(Tr(fileCaption));
   file_->setAccessibleName(Tr(fileCaption));
 }

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -46,7 +45,7 @@ QTreeWidget* Table(const QString& name, std::initializer_list<const char*> colum
   tree->setHeaderLabels(headers);
   tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   tree->header()->setStretchLastSection(true);
-  tree->setMinimumHeight(120);
+  tree->setMinimumHeight(100);
   return tree;
 }
 
@@ -69,6 +68,8 @@ CPageConnections::CPageConnections() : CSettingsPage("PAGE CONNECTIONS") {
   list_ = Table(Tr("PAGE CONNECTIONS"),
                 {"DIALOG_CONNECTIONS_NAME", "DIALOG_CONNECTIONS_ENABLED",
                  "DIALOG_CONNECTIONS_CONNECTED", "DIALOG_CONNECTIONS_ALWAYSON"});
+  list_->setMinimumHeight(80);
+  list_->setMaximumHeight(110);
   idle_ = new QCheckBox(Tr("DIALOG_CONNECTIONS_IDLE"));
   idle_->setAccessibleName(idle_->text());
   idle_->setChecked(Settings()->GetDWORD(CConnectionsMgr::kActivateIdleKey) != 0);
@@ -96,7 +97,7 @@ CPageConnections::CPageConnections() : CSettingsPage("PAGE CONNECTIONS") {
   auto* form = NewForm();
   form->addRow(list_);
   form->addRow(toggles);
-  form->addRow(idle_);
+  form->addRow(CheckRow(idle_));
   auto* secondsRow = new QWidget;
   auto* secondsLayout = new QHBoxLayout(secondsRow);
   secondsLayout->setContentsMargins(0, 0, 0, 0);
@@ -134,6 +135,7 @@ void CPageConnections::Refresh() {
     counters_->clear();
     return;
   }
+  mgr->EnumEntries();
   mgr->RefreshEntryStates();
   for (const CRasConnection& entry : mgr->GetEntries()) {
     auto* item =
@@ -508,7 +510,7 @@ CDlgEventLogOptions::CDlgEventLogOptions(QWidget* parent)
   maxSize_->setRange(1, 100000);
   maxSize_->setValue(static_cast<int>(Settings()->GetDWORD(CEventLog::kMaxSizeKey)));
   AddRow(Form(), Tr("DIALOG_EVENT_LOG_OPTIONS_ITEMS_ON_SCREEN"), items_);
-  Form()->addRow(toFile_);
+  Form()->addRow(CheckRow(toFile_));
   AddRow(Form(), Tr("DIALOG_EVENT_LOG_OPTIONS_LOG_FILE_PATH"), path_);
   AddRow(Form(), Tr("DIALOG_EVENT_LOG_OPTIONS_MAX_FILE_SIZE"), maxSize_);
 }

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -75,7 +74,7 @@ CPageOptions1::CPageOptions1() : CSettingsPage("PAGE OPTIONS1") {
   refresh_ = Spin(0, 1440, CRilMgr::kRefreshMinutesKey);
   AddRow(refreshForm, Tr("DIALOG_OPTIONS1_REFRESH"), refresh_);
   awake_ = Check("DIALOG_OPTIONS1_AWAKE", CRilMgr::kAwakeToRefreshKey);
-  refreshForm->addRow(awake_);
+  refreshForm->addRow(CheckRow(awake_));
 
   auto* modeGroup = new QGroupBox(Tr("DIALOG_OPTIONS1_GROUP_CHANGE_MODE"));
   modeGroup->setAccessibleName(modeGroup->title());
@@ -118,8 +117,8 @@ CPageOptions1::CPageOptions1() : CSettingsPage("PAGE OPTIONS1") {
   auto* form = NewForm();
   form->addRow(refreshGroup);
   form->addRow(modeGroup);
-  form->addRow(backlight_);
-  form->addRow(tray_);
+  form->addRow(CheckRow(backlight_));
+  form->addRow(CheckRow(tray_));
   AddRow(form, Tr("DIALOG_OPTIONS1_MAIL"), mail_);
   AddRow(form, Tr("DIALOG_OPTIONS1_THEME"), theme_);
   form->addRow(events_);
@@ -177,10 +176,10 @@ CPageOptions2::CPageOptions2() : CSettingsPage("PAGE OPTIONS2") {
 
   auto* form = NewForm();
   AddRow(form, Tr("LANGUAGE"), language_);
-  form->addRow(lac_);
-  form->addRow(close_);
-  form->addRow(bt_);
-  form->addRow(awake_);
+  form->addRow(CheckRow(lac_));
+  form->addRow(CheckRow(close_));
+  form->addRow(CheckRow(bt_));
+  form->addRow(CheckRow(awake_));
   AddRow(form, Tr("DIALOG_OPTIONS2_CELLS_ON_SCREEN"), cells_);
   AddRow(form, Tr("OPTIONS LOCATION GRACE"), grace_);
   Column()->addLayout(form);

@@ -66,6 +66,8 @@ CSettingsSheet::CSettingsSheet(std::function<void()> applyTrayIcon)
   RebuildMenu();
   pages_.front()->Shown();
   FitToScreen(this);
+  // Keys alone: left and right go from page to page, tab walks into the page.
+  tabs_->tabBar()->setFocus();
   // The phone turns: the sheet takes the new screen.
   screenSubscription_ = platform::SubscribeHardwareEvent(
       platform::kScreenEvent, [this](const std::string&, const std::string&) {

@@ -1,7 +1,8 @@
 #include "ui/SettingsUi.h"
 
+#include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
+#include <QMouseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -10,6 +11,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
+
+#include <algorithm>
 #include <QVBoxLayout>
 
 #include "app/Texts.h"
@@ -35,30 +38,134 @@ std::string S(const QString& text) {
   return text.toStdString();
 }
 
-QFormLayout* NewForm() {
-  auto* form = new QFormLayout;
-  form->setRowWrapPolicy(QFormLayout::WrapAllRows);
-  form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+CFormColumn::CFormColumn() {
+  setSpacing(3);
+}
+
+CFormColumn* NewForm() {
+  auto* form = new CFormColumn;
   form->setContentsMargins(4, 4, 4, 4);
-  form->setVerticalSpacing(3);
   return form;
 }
 
-void AddRow(QFormLayout* form, const QString& caption, QWidget* field) {
+namespace {
+constexpr const char* kCaptionRow = "captionRow";
+}  // namespace
+
+void AddRow(CFormColumn* form, const QString& caption, QWidget* field) {
+  // Caption and field stand in a column of their own that takes the whole row: the caption then
+  // wraps at the screen's width and the row is as tall as the wrapped caption.
+  auto* row = new QWidget;
+  row->setObjectName(kCaptionRow);
+  auto* column = new QVBoxLayout(row);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(1);
   auto* label = new QLabel(caption);
   label->setWordWrap(true);
   label->setBuddy(field);
   field->setAccessibleName(caption);
-  form->addRow(label, field);
+  column->addWidget(label);
+  column->addWidget(field);
+  form->addRow(row);
 }
 
+QLabel* CaptionOf(QWidget* field) {
+  if (QWidget* parent = field->parentWidget()) {
+    for (QLabel* label : parent->findChildren<QLabel*>()) {
+      if (label->buddy() == field)
+        return label;
+    }
+  }
+  return nullptr;
+}
+
+void SetRowVisible(CFormColumn* form, QWidget* field, bool visible) {
+  QWidget* parent = field->parentWidget();
+  form->setRowVisible(parent && parent->objectName() == kCaptionRow ? parent : field, visible);
+}
+
+namespace {
+
+// A vertical scroller whose content always has the viewport's width and the height its layout
+// needs at that width, so captions wrap inside the screen and never overlap their neighbours.
+class CColumnScroll : public QScrollArea {
+ public:
+  explicit CColumnScroll(QWidget* content) {
+    setWidget(content);
+    setWidgetResizable(false);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A scroll bar that came and went would change the width the captions wrap at.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    content->installEventFilter(this);
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QScrollArea::resizeEvent(event);
+    Fit();
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == widget() && event->type() == QEvent::LayoutRequest)
+      QMetaObject::invokeMethod(this, [this] { Fit(); }, Qt::QueuedConnection);
+    return QScrollArea::eventFilter(watched, event);
+  }
+
+ private:
+  void Fit() {
+    QWidget* content = widget();
+    QLayout* layout = content ? content->layout() : nullptr;
+    if (!layout)
+      return;
+    const int width = viewport()->width();
+    layout->activate();
+    int height = layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                             : layout->totalSizeHint().height();
+    height = std::max(height, layout->totalMinimumSize().height());
+    content->resize(width, std::max(height, viewport()->height()));
+  }
+};
+
+}  // namespace
+
 QScrollArea* Scrolled(QWidget* content) {
-  auto* area = new QScrollArea;
-  area->setWidget(content);
-  area->setWidgetResizable(true);
-  area->setFrameShape(QFrame::NoFrame);
-  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  return area;
+  return new CColumnScroll(content);
+}
+
+namespace {
+
+// A caption that toggles its check box when tapped.
+class CCheckCaption : public QLabel {
+ public:
+  CCheckCaption(const QString& text, QCheckBox* box) : QLabel(text), box_(box) {
+    setWordWrap(true);
+    setBuddy(box);
+  }
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (box_->isEnabled() && rect().contains(event->position().toPoint()))
+      box_->toggle();
+    QLabel::mouseReleaseEvent(event);
+  }
+
+ private:
+  QCheckBox* box_;
+};
+
+}  // namespace
+
+QWidget* CheckRow(QCheckBox* box) {
+  QString caption = box->text();
+  box->setText(QString());
+  box->setAccessibleName(caption);
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(4);
+  layout->addWidget(box, 0, Qt::AlignTop);
+  layout->addWidget(new CCheckCaption(caption, box), 1);
+  return row;
 }
 
 QPushButton* Button(const QString& caption, QWidget* parent) {

@@ -10,12 +10,13 @@
 
 #include <QDialog>
 #include <QString>
+#include <QVBoxLayout>
 
 #include <functional>
 #include <string>
 
 class QBoxLayout;
-class QFormLayout;
+class QCheckBox;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -25,6 +26,15 @@ class QWidget;
 
 namespace settingsui {
 
+// A column of rows, each taking the whole width (a caption stands above its field). Its height
+// for a width follows wrapped captions, which a form layout does not do for whole-width rows.
+class CFormColumn : public QVBoxLayout {
+ public:
+  CFormColumn();
+  void addRow(QWidget* row) { addWidget(row); }
+  void setRowVisible(QWidget* row, bool visible) { row->setVisible(visible); }
+};
+
 // The translation of a text id.
 std::string Text(const char* id);
 QString Tr(const char* id);
@@ -32,11 +42,18 @@ QString Q(const std::string& text);
 std::string S(const QString& text);
 
 // Adds `field` under a caption that is its accessible name.
-void AddRow(QFormLayout* form, const QString& caption, QWidget* field);
+void AddRow(CFormColumn* form, const QString& caption, QWidget* field);
+// The caption AddRow gave a field; null when none.
+QLabel* CaptionOf(QWidget* field);
+// Shows or hides a field with its caption.
+void SetRowVisible(CFormColumn* form, QWidget* field, bool visible);
 // A form that always puts the field under its caption.
-QFormLayout* NewForm();
+CFormColumn* NewForm();
 // A widget that scrolls `content` vertically inside `parent`'s width.
 QScrollArea* Scrolled(QWidget* content);
+// A row for a check box whose caption wraps on a narrow screen: the box's text moves to a label
+// beside it (tapping the label toggles the box) and stays the box's accessible name.
+QWidget* CheckRow(QCheckBox* box);
 // A push button with a translated caption (its accessible name too).
 QPushButton* Button(const QString& caption, QWidget* parent = nullptr);
 
@@ -66,7 +83,7 @@ class CDlgBase : public QDialog {
   void TrySave();
   // Sized to the phone's screen; runs the dialog.
   int Run();
-  QFormLayout* Form() const { return form_; }
+  CFormColumn* Form() const { return form_; }
   QMenu* Menu() const { return menu_; }
 
  protected:
@@ -75,7 +92,7 @@ class CDlgBase : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  QFormLayout* form_ = nullptr;
+  CFormColumn* form_ = nullptr;
   QMenu* menu_ = nullptr;
   QPushButton* menuButton_ = nullptr;
 };
