@@ -2,18 +2,18 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QMouseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
 
-#include <algorithm>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/Texts.h"
 #include "location/ScheduleEngine.h"
@@ -107,7 +107,8 @@ class CColumnScroll : public QScrollArea {
   }
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched == widget() && event->type() == QEvent::LayoutRequest)
-      QMetaObject::invokeMethod(this, [this] { Fit(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { Fit(); }, Qt::QueuedConnection);
     return QScrollArea::eventFilter(watched, event);
   }
 
