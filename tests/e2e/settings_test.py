@@ -252,6 +252,27 @@ def main():
                          for a in f.findall("action"))
         assert actions == [("0", "2", "0", "11000000"), ("1", "2", "2", "11000000")], actions
 
+        # A refresh interval with the phone woken arms its wake-up when the sheet is saved; a
+        # new language applies at the next start.
+        console("post", "MainWindow", WM_COMMAND, CMD_SETTINGS, "0")
+        sheet = wait_for("the settings sheet", lambda: window(app, "Settings"))
+        tab(sheet, "Options")
+        refresh = wait_for("the refresh interval",
+                           lambda: named(sheet, pyatspi.ROLE_SPIN_BUTTON, "Refresh every (minutes)"))
+        refresh.queryValue().currentValue = 15
+        wait_for("15 minutes", lambda: refresh.queryValue().currentValue == 15)
+        act(named(sheet, pyatspi.ROLE_CHECK_BOX, "Wake the phone to refresh"), "Toggle", "Press")
+        tab(sheet, "More options")
+        choose(sheet, "Language", 1)  # English, Español
+        assert "timer_notification_06" not in console("notifications"), console("notifications")
+        act(named(sheet, push, "Save"), "Press")
+        wait_for("the sheet closed", lambda: window(app, "Settings") is None)
+        wait_for("the refresh wake-up", lambda: "timer_notification_06_00" in console("notifications"))
+        due = [line for line in console("notifications").splitlines() if "timer_notification_06" in line]
+        assert "2026-12-07 18:45" in due[0], due
+        assert "The change takes effect the next time Telvane starts." in console("boxes"), console("boxes")
+        assert console("reg", "get", "HKLM", SETTINGS_KEY, "language") == "es"
+
         # Removing the place removes its frame, its actions and its area.
         console("post", "MainWindow", WM_COMMAND, CMD_SETTINGS, "0")
         sheet = wait_for("the settings sheet again", lambda: window(app, "Settings"))
