@@ -127,7 +127,9 @@ void CPageMain::Save(SettingsSaveOutcome*) {
 
 void CPageMain::Shown() {
   ShowCurrentLocation();
-  FillPlaces(SelectedPlace());
+  // The page opens on the place the phone is in.
+  FillPlaces(shownOnce_ ? SelectedPlace() : currentPlace_);
+  shownOnce_ = true;
 }
 
 bool CPageMain::CellModeChosen() const {
@@ -143,6 +145,7 @@ void CPageMain::ShowCurrentLocation() {
   std::int32_t cell = ril ? ril->GetCellId() : 0;
   std::int32_t lac = ril ? ril->GetLac() : 0;
   std::string place = Text("UNKNOWN");
+  currentPlace_ = -1;
   std::int32_t code = CellModeChosen() ? cell : lac;
   WithTable(CellModeChosen(), [&](auto* table, auto record) {
     record.SetCode(code);
@@ -150,8 +153,10 @@ void CPageMain::ShowCurrentLocation() {
       if (code != 0 && table->FindAndFill(record)) {
         CStrPlace p;
         p.SetId(record.GetPlaceId());
-        if (Db()->GetTablePlaces()->FindAndFill(p))
+        if (Db()->GetTablePlaces()->FindAndFill(p)) {
           place = p.GetName();
+          currentPlace_ = p.GetId();
+        }
       }
     });
   });

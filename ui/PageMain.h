@@ -49,4 +49,6 @@ class CPageMain : public CSettingsPage {
   QComboBox* mode_;
   QComboBox* places_;
   QListWidget* locations_;
+  std::int32_t currentPlace_ = -1;  // the place of the current location, -1 when unknown
+  bool shownOnce_ = false;
 };

@@ -123,7 +123,8 @@ class CColumnScroll : public QScrollArea {
     int height = layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
                                              : layout->totalSizeHint().height();
     height = std::max(height, layout->totalMinimumSize().height());
-    content->resize(width, std::max(height, viewport()->height()));
+    // No taller than it needs: rows keep their heights and the space below stays empty.
+    content->resize(width, height);
   }
 };
 
@@ -165,7 +166,7 @@ QWidget* CheckRow(QCheckBox* box) {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(4);
   layout->addWidget(box, 0, Qt::AlignTop);
-  layout->addWidget(new CCheckCaption(caption, box), 1);
+  layout->addWidget(new CCheckCaption(caption, box), 1, Qt::AlignTop);
   return row;
 }
 
@@ -249,6 +250,7 @@ CDlgBase::CDlgBase(QWidget* parent, const char* titleId) : QDialog(parent) {
   QWidget* bar = SoftKeyBar(this, Tr("SAVE"), Tr("CANCEL"), menu_, &save, &menuButton_, &cancel);
   auto* title = new QLabel(windowTitle());
   title->setStyleSheet("font-weight: bold");
+  title->setContentsMargins(4, 2, 4, 2);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
