@@ -102,6 +102,20 @@ def act(node, *names):
     raise AssertionError("%s has none of %s: %s" % (node.name, names, available))
 
 
+REACHABLE = (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_RADIO_BUTTON,
+             pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_SPIN_BUTTON, pyatspi.ROLE_TEXT, pyatspi.ROLE_LIST,
+             pyatspi.ROLE_TREE_TABLE, pyatspi.ROLE_TABLE, pyatspi.ROLE_PAGE_TAB, pyatspi.ROLE_DIALOG)
+
+
+def assert_named(root):
+    """Nothing the user can reach on screen is left without a name (a list without a choice
+    reads its caption as description)."""
+    unnamed = [n.getRoleName() for n in walk(root)
+               if n.getRole() in REACHABLE and n.getState().contains(pyatspi.STATE_SHOWING)
+               and not n.name and not n.description]
+    assert not unnamed, (root.name, unnamed)
+
+
 def type_into(root, caption, text):
     field = wait_for("the field " + caption, lambda: named(root, pyatspi.ROLE_TEXT, caption))
     field.queryEditableText().setTextContents(text)
@@ -140,7 +154,9 @@ def main():
 
         def open_dialog(root, button, title):
             act(wait_for(button, lambda: named(root, push, button)), "Press")
-            return wait_for("the dialog " + title, lambda: window(app, title))
+            dialog = wait_for("the dialog " + title, lambda: window(app, title))
+            assert_named(dialog)
+            return dialog
 
         def save(dialog):
             act(named(dialog, push, "Save"), "Press")
@@ -163,10 +179,14 @@ def main():
         def tab(sheet, title):
             act(wait_for("the tab " + title, lambda: named(sheet, pyatspi.ROLE_PAGE_TAB, title)),
                 "Press", "Switch", "Activate")
+            time.sleep(0.2)
+            assert_named(sheet)
 
         # The sheet opens from the menu's settings command; the main window waits meanwhile.
         console("post", "MainWindow", WM_COMMAND, CMD_SETTINGS, "0")
         sheet = wait_for("the settings sheet", lambda: window(app, "Settings"))
+        for page in ("Connections", "Cell history", "Event log", "More options"):
+            tab(sheet, page)
         windows = {w["class"]: w for w in json.loads(console("state", "--json"))["windows"]}
         assert windows["MainWindow"]["enabled"] is False, windows["MainWindow"]
 
