@@ -473,6 +473,7 @@ CDlgEventLogDetail::CDlgEventLogDetail(QWidget* parent, int index)
   row->addWidget(previous_);
   row->addWidget(next_);
   Form()->addRow(buttons);
+  SetViewOnly();
   connect(previous_, &QPushButton::clicked, this, [this] { Show(index_ - 1); });
   connect(next_, &QPushButton::clicked, this, [this] { Show(index_ + 1); });
   Show(index);

@@ -110,6 +110,12 @@ void CSettingsSheet::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Context2:
       menuButton_->showMenu();
       return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (PressFocusedButton(this))
+        return;
+      QDialog::keyPressEvent(event);
+      return;
     default:
       QDialog::keyPressEvent(event);
   }

@@ -98,6 +98,8 @@ class CColumnScroll : public QScrollArea {
     // A scroll bar that came and went would change the width the captions wrap at.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     content->installEventFilter(this);
+    // Tab goes straight to the first control; the scroller follows the focus.
+    setFocusPolicy(Qt::NoFocus);
   }
 
  protected:
@@ -245,9 +247,9 @@ CDlgBase::CDlgBase(QWidget* parent, const char* titleId) : QDialog(parent) {
   content->setLayout(form_);
   menu_ = new QMenu(this);
   menu_->setAccessibleName(Tr("MENU_MENU"));
-  QPushButton* save = nullptr;
   QPushButton* cancel = nullptr;
-  QWidget* bar = SoftKeyBar(this, Tr("SAVE"), Tr("CANCEL"), menu_, &save, &menuButton_, &cancel);
+  QWidget* bar = SoftKeyBar(this, Tr("SAVE"), Tr("CANCEL"), menu_, &save_, &menuButton_, &cancel);
+  QPushButton* save = save_;
   auto* title = new QLabel(windowTitle());
   title->setStyleSheet("font-weight: bold");
   title->setContentsMargins(4, 2, 4, 2);
@@ -259,8 +261,23 @@ CDlgBase::CDlgBase(QWidget* parent, const char* titleId) : QDialog(parent) {
   column->addWidget(bar);
   connect(save, &QPushButton::clicked, this, [this] { Later(this, [this] { TrySave(); }); });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  menu_->addAction(Tr("SAVE"), this, [this] { Later(this, [this] { TrySave(); }); });
+  saveAction_ = menu_->addAction(Tr("SAVE"), this, [this] { Later(this, [this] { TrySave(); }); });
   menu_->addAction(Tr("CANCEL"), this, &QDialog::reject);
+}
+
+void CDlgBase::SetViewOnly() {
+  save_->hide();
+  saveAction_->setVisible(false);
+}
+
+bool PressFocusedButton(QWidget* window) {
+  if (auto* button = qobject_cast<QPushButton*>(window->focusWidget())) {
+    if (button->isEnabled()) {
+      button->click();
+      return true;
+    }
+  }
+  return false;
 }
 
 void CDlgBase::TrySave() {
@@ -276,7 +293,8 @@ int CDlgBase::Run() {
 void CDlgBase::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Context1:
-      TrySave();
+      if (save_->isVisible())
+        TrySave();
       return;
     case Qt::Key_Context2:
       menuButton_->showMenu();
@@ -284,11 +302,8 @@ void CDlgBase::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
       // Enter on a button presses it; elsewhere it saves.
-      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-        button->click();
-        return;
-      }
-      TrySave();
+      if (!PressFocusedButton(this) && save_->isVisible())
+        TrySave();
       return;
     default:
       QDialog::keyPressEvent(event);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+class QAction;
 class QBoxLayout;
 class QCheckBox;
 class QLabel;
@@ -85,6 +86,8 @@ class CDlgBase : public QDialog {
   int Run();
   CFormColumn* Form() const { return form_; }
   QMenu* Menu() const { return menu_; }
+  // A dialog that only shows something: no save key, the right key closes it.
+  void SetViewOnly();
 
  protected:
   // False (after telling the user) when the input is incomplete.
@@ -95,7 +98,12 @@ class CDlgBase : public QDialog {
   CFormColumn* form_ = nullptr;
   QMenu* menu_ = nullptr;
   QPushButton* menuButton_ = nullptr;
+  QPushButton* save_ = nullptr;
+  QAction* saveAction_ = nullptr;
 };
+
+// Enter on a focused push button presses it, as on the phone; true when it did.
+bool PressFocusedButton(QWidget* window);
 
 // The soft-key bar of the sheet and the dialogs: left and right keys, and a menu button between
 // them. Returns the bar; the buttons are given back through the pointers.
