@@ -44,7 +44,17 @@ QSpinBox* Spin(int min, int max, const char* key) {
   auto* spin = new QSpinBox;
   spin->setRange(min, max);
   spin->setValue(static_cast<int>(Settings()->GetDWORD(key)));
+  spin->setProperty("shown", spin->value());
   return spin;
+}
+
+// Writes a number the user changed (a stored value out of the box's range is left alone until
+// then); true when it was written.
+bool PutSpin(const char* key, QSpinBox* spin) {
+  if (spin->value() == spin->property("shown").toInt())
+    return false;
+  Settings()->SetDWORD(key, static_cast<platform::DWORD>(spin->value()));
+  return true;
 }
 
 // Writes a number; true when it changed.
@@ -133,7 +143,7 @@ void CPageOptions1::Shown() {
 }
 
 void CPageOptions1::Save(SettingsSaveOutcome* outcome) {
-  bool refreshChanged = Put(CRilMgr::kRefreshMinutesKey, refresh_->value());
+  bool refreshChanged = PutSpin(CRilMgr::kRefreshMinutesKey, refresh_);
   refreshChanged |= Put(CRilMgr::kAwakeToRefreshKey, awake_->isChecked());
   if (refreshChanged) {
     if (CRilMgr* ril = CRilMgr::GetInstance())
@@ -199,6 +209,6 @@ void CPageOptions2::Save(SettingsSaveOutcome* outcome) {
   Put(CBTMgr::kIntelligentBtKey, bt_->isChecked());
   Put(CScheduleEngine::kAwakeToExecuteKey, awake_->isChecked());
   // The history takes its size when the program starts.
-  outcome->restartToApply |= Put(CCellHistory::kCapacityKey, cells_->value());
-  Put(kGraceKey, grace_->value());
+  outcome->restartToApply |= PutSpin(CCellHistory::kCapacityKey, cells_);
+  PutSpin(kGraceKey, grace_);
 }

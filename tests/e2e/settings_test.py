@@ -162,24 +162,42 @@ def main():
             act(named(dialog, push, "Save"), "Press")
             wait_for("the dialog closed", lambda: window(app, dialog.name) is None)
 
+        def popup_open():
+            return any(w["class"] == "QComboBoxPrivateContainer" and w["visible"]
+                       for w in json.loads(console("state", "--json"))["windows"])
+
         def choose(root, caption, steps):
             """Moves a list's choice as a user would: opens it, then the direction keys and
             enter."""
             node = wait_for(caption, lambda: combo(root, caption))
             before = node.name
             act(node, "Show Menu", "Press", "ShowMenu")
-            time.sleep(0.3)
+            wait_for("the list of " + caption + " open", popup_open)
             for _ in range(abs(steps)):
                 key("down" if steps > 0 else "up")
             key("enter")
+            wait_for("the list of " + caption + " closed", lambda: not popup_open())
             if steps:
                 wait_for(caption + " changed", lambda: combo(root, caption).name != before)
             return node
 
+        # A control only each page has, to know that the page is the one shown.
+        landmarks = {"Settings": "Add location...", "Places": "Add place",
+                     "Connections": "Close idle connections", "Cell history": "Cell history",
+                     "Event log": "Event log", "Options": "Wake the phone to refresh",
+                     "More options": "Learn new cells of known areas"}
+
+        def showing(root, name, role):
+            return any(n.name == name and n.getRole() == role
+                       and n.getState().contains(pyatspi.STATE_SHOWING) for n in walk(root))
+
         def tab(sheet, title):
-            act(wait_for("the tab " + title, lambda: named(sheet, pyatspi.ROLE_PAGE_TAB, title)),
-                "Press", "Switch", "Activate")
-            time.sleep(0.2)
+            page = wait_for("the tab " + title, lambda: named(sheet, pyatspi.ROLE_PAGE_TAB, title))
+            act(page, "Press", "Switch", "Activate")
+            wait_for(title + " shown", lambda: any(
+                showing(sheet, landmarks[title], role) for role in (
+                    push, pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_TREE_TABLE, pyatspi.ROLE_TABLE,
+                    pyatspi.ROLE_TREE)))
             assert_named(sheet)
 
         # The sheet opens from the menu's settings command; the main window waits meanwhile.
