@@ -8,12 +8,14 @@
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "app/Ids.h"
 #include "app/RegistrySettings.h"
@@ -29,7 +31,9 @@
 #include "platform/Power.h"
 #include "platform/Registry.h"
 #include "support/TestDevice.h"
+#include "support/Wait.h"
 #include "ui/DlgRecords.h"
+#include "ui/PageLists.h"
 #include "ui/PageProfiles.h"
 
 namespace fs = std::filesystem;
@@ -345,6 +349,37 @@ TEST_F(SettingsDialogsTest, RemovingAPlaceTakesItsFramesActionsAndAreas) {
   EXPECT_EQ(Db().GetTableActions()->Count(), 0);
   EXPECT_EQ(Db().GetTableLAC()->Count(), 0);
   EXPECT_EQ(page.Places()->count(), 1);
+}
+
+TEST_F(SettingsDialogsTest, EventLogPageFollowsEntriesAddedOnOtherThreads) {
+  CRegistrySettings::Instance()->SetDWORD(CEventLog::kItemsScreenKey, 100);
+  CEventLog::DestroyInstanceForTesting();
+  {
+    CPageEventLog page;
+    page.Shown();
+    std::thread writer([] {
+      for (int i = 0; i < 30; ++i)
+        CEventLog::Add(0, CEventLog::LEVEL_INFO, "entry " + std::to_string(i), "");
+    });
+    writer.join();
+    // The list is refreshed on the user-interface thread, newest first.
+    EXPECT_TRUE(testsupport::WaitUntil([&] {
+      QCoreApplication::processEvents();
+      QTreeWidgetItem* newest = page.List()->topLevelItem(0);
+      return page.List()->topLevelItemCount() == 30 && newest && newest->text(1) == "entry 29";
+    }));
+    page.Clear();
+    EXPECT_EQ(page.List()->topLevelItemCount(), 0);
+    // Entries keep coming while the page goes away.
+    std::thread late([] {
+      for (int i = 0; i < 200; ++i)
+        CEventLog::Add(0, CEventLog::LEVEL_INFO, "late", "");
+    });
+    QCoreApplication::processEvents();
+    late.join();
+  }
+  QCoreApplication::processEvents();
+  CEventLog::DestroyInstanceForTesting();
 }
 
 }  // namespace
