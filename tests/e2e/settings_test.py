@@ -207,6 +207,19 @@ def main():
             tab(sheet, page)
         windows = {w["class"]: w for w in json.loads(console("state", "--json"))["windows"]}
         assert windows["MainWindow"]["enabled"] is False, windows["MainWindow"]
+        assert (windows["CSettingsSheet"]["width"], windows["CSettingsSheet"]["height"]) == (240, 320)
+
+        # The sheet follows the phone when it turns.
+        def sheet_size():
+            for w in json.loads(console("state", "--json"))["windows"]:
+                if w["class"] == "CSettingsSheet":
+                    return (w["width"], w["height"])
+            return None
+
+        console("rotate")
+        wait_for("the sheet turned", lambda: sheet_size() == (320, 240))
+        console("rotate")
+        wait_for("the sheet upright", lambda: sheet_size() == (240, 320))
 
         # A new place. The user declines the whole-day frame the program offers.
         tab(sheet, "Places")
