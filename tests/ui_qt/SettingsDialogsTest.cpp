@@ -22,6 +22,7 @@
 #include "app/Texts.h"
 #include "data/DB.h"
 #include "data/TableActions.h"
+#include "data/TableCell.h"
 #include "data/TableLAC.h"
 #include "data/TablePeriods.h"
 #include "data/TablePlaces.h"
@@ -349,6 +350,35 @@ TEST_F(SettingsDialogsTest, RemovingAPlaceTakesItsFramesActionsAndAreas) {
   EXPECT_EQ(Db().GetTableActions()->Count(), 0);
   EXPECT_EQ(Db().GetTableLAC()->Count(), 0);
   EXPECT_EQ(page.Places()->count(), 1);
+}
+
+TEST_F(SettingsDialogsTest, CellHistoryRowIsAssignedToTheChosenPlaceAndTakenBack) {
+  CStrPlace place("Gym", "", "place_sport.png", -1);
+  Db().GetTablePlaces()->Insert(place);
+  CRegistrySettings::Instance()->SetDWORD(CCellHistory::kCapacityKey, 20);
+  CCellHistory::Release();
+  CCellHistory::Instance()->Add(2001, 4711, true);
+  {
+    CPageCellHistory page;
+    page.Shown();
+    ASSERT_EQ(page.List()->topLevelItemCount(), 1);
+    // Without a row there is nothing to assign.
+    page.AssignSelected();
+    EXPECT_EQ(LastBox(), Text("SELECT ROW VALID CELL"));
+    page.List()->setCurrentItem(page.List()->topLevelItem(0));
+    page.Places()->setCurrentIndex(page.Places()->findData(place.GetId()));
+    page.AssignSelected();
+    EXPECT_EQ(LastBox(), Text("LOCATION ASSIGNED"));
+    // By area, as the location mode says.
+    CStrLAC lac;
+    lac.SetCode(4711);
+    ASSERT_TRUE(Db().GetTableLAC()->FindAndFill(lac));
+    EXPECT_EQ(lac.GetPlaceId(), place.GetId());
+    EXPECT_EQ(Db().GetTableCell()->Count(), 0);
+    page.UnassignSelected();
+    EXPECT_FALSE(Db().GetTableLAC()->FindAndFill(lac));
+  }
+  CCellHistory::Release();
 }
 
 TEST_F(SettingsDialogsTest, EventLogPageFollowsEntriesAddedOnOtherThreads) {
