@@ -114,6 +114,18 @@ CPageConnections::CPageConnections() : CSettingsPage("PAGE CONNECTIONS") {
   Column()->addStretch(1);
   connect(byDefault, &QPushButton::clicked, this,
           [this] { seconds_->setValue(kDefaultIdleSeconds); });
+  if (CConnectionsMgr* mgr = CConnectionsMgr::GetInstance())
+    mgr->AddStatisticsObserver(this);
+}
+
+CPageConnections::~CPageConnections() {
+  if (CConnectionsMgr* mgr = CConnectionsMgr::GetInstance())
+    mgr->RemoveStatisticsObserver(this);
+}
+
+void CPageConnections::RefreshStatistics() {
+  QMetaObject::invokeMethod(
+      this, [this] { Refresh(); }, Qt::QueuedConnection);
 }
 
 void CPageConnections::FillMenu(QMenu* menu) {

@@ -13,6 +13,7 @@
 
 #include "app/EventLog.h"
 #include "location/CellHistory.h"
+#include "managers/ConnectionsMgr.h"
 #include "ui/SettingsSheet.h"
 #include "ui/SettingsUi.h"
 
@@ -23,13 +24,16 @@ class QLineEdit;
 class QSpinBox;
 class QTreeWidget;
 
-class CPageConnections : public CSettingsPage {
+class CPageConnections : public CSettingsPage, public IConnectionsStatisticsObserver {
   Q_OBJECT
 
  public:
   static constexpr int kDefaultIdleSeconds = 600;
 
   CPageConnections();
+  ~CPageConnections() override;
+  // After each idle check (user-interface thread): the counters are read again.
+  void RefreshStatistics() override;
   void FillMenu(QMenu* menu) override;
   void Save(SettingsSaveOutcome* outcome) override;
   void Shown() override;
