@@ -125,7 +125,7 @@ CPageConnections::~CPageConnections() {
 
 void CPageConnections::RefreshStatistics() {
   QMetaObject::invokeMethod(
-      this, [this] { Refresh(); }, Qt::QueuedConnection);
+      this, [this] { ShowCounters(); }, Qt::QueuedConnection);
 }
 
 void CPageConnections::FillMenu(QMenu* menu) {
@@ -162,6 +162,13 @@ void CPageConnections::Refresh() {
     list_->setCurrentItem(list_->topLevelItem(row));
   int index = preferred_->findData(preferred);
   preferred_->setCurrentIndex(index >= 0 ? index : 0);
+  ShowCounters();
+}
+
+void CPageConnections::ShowCounters() {
+  CConnectionsMgr* mgr = CConnectionsMgr::GetInstance();
+  if (!mgr)
+    return;
   counters_->setText(Tr("TRAFFIC") + ": " + QString::number(mgr->GetTotalTraffic()) + "\n" +
                      Tr("CONNECTIONS CHECKS") + ": " + QString::number(mgr->GetTrafficChecks()) +
                      "\n" + Tr("CONNECTIONS CLOSED") + ": " +

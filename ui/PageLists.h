@@ -39,6 +39,7 @@ class CPageConnections : public CSettingsPage, public IConnectionsStatisticsObse
   void Shown() override;
   // Reads the entries and counters again.
   void Refresh();
+  void ShowCounters();
   // Switches a column of the selected entry (1 enabled, 2 connected, 3 always on).
   void Toggle(int column);
 
