@@ -17,6 +17,7 @@
 
 #include "app/Texts.h"
 #include "location/ScheduleEngine.h"
+#include "platform/HardwareEvents.h"
 #include "platform/Mosutil.h"
 #include "platform/Screen.h"
 
@@ -287,7 +288,15 @@ void CDlgBase::TrySave() {
 
 int CDlgBase::Run() {
   FitToScreen(this);
-  return exec();
+  // The phone turns while the dialog is open: the dialog takes the new screen.
+  int subscription = platform::SubscribeHardwareEvent(
+      platform::kScreenEvent, [this](const std::string&, const std::string&) {
+        QMetaObject::invokeMethod(
+            this, [this] { FitToScreen(this); }, Qt::QueuedConnection);
+      });
+  int result = exec();
+  platform::UnsubscribeHardwareEvent(subscription);
+  return result;
 }
 
 void CDlgBase::keyPressEvent(QKeyEvent* event) {
