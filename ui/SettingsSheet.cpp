@@ -108,7 +108,7 @@ void CSettingsSheet::keyPressEvent(QKeyEvent* event) {
       SaveAndClose();
       return;
     case Qt::Key_Context2:
-      menuButton_->showMenu();
+      ShowSoftMenu(menu_, menuButton_);
       return;
     case Qt::Key_Return:
     case Qt::Key_Enter:

@@ -213,11 +213,24 @@ QWidget* SoftKeyBar(QWidget* parent, const QString& left, const QString& right, 
   *leftButton = Button(left, bar);
   *menuButton = Button(Tr("MENU_MENU"), bar);
   *rightButton = Button(right, bar);
-  (*menuButton)->setMenu(menu);
+  QPushButton* button = *menuButton;
+  QObject::connect(button, &QPushButton::clicked, button,
+                   [menu, button] { ShowSoftMenu(menu, button); });
   row->addWidget(*leftButton);
   row->addWidget(*menuButton);
   row->addWidget(*rightButton);
   return bar;
+}
+
+void ShowSoftMenu(QMenu* menu, QWidget* button) {
+  // Over the soft-key bar, inside the window: the bar is at the bottom of the screen.
+  QSize size = menu->sizeHint();
+  QWidget* window = button->window();
+  QPoint origin = window->mapToGlobal(QPoint(0, 0));
+  QPoint at = button->mapToGlobal(QPoint(0, 0));
+  int x = std::clamp(at.x(), origin.x(), origin.x() + std::max(0, window->width() - size.width()));
+  int y = std::max(origin.y(), at.y() - size.height());
+  menu->popup(QPoint(x, y));
 }
 
 void FitToScreen(QWidget* window) {
@@ -306,7 +319,7 @@ void CDlgBase::keyPressEvent(QKeyEvent* event) {
         TrySave();
       return;
     case Qt::Key_Context2:
-      menuButton_->showMenu();
+      ShowSoftMenu(menu_, menuButton_);
       return;
     case Qt::Key_Return:
     case Qt::Key_Enter:

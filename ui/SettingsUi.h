@@ -110,6 +110,9 @@ bool PressFocusedButton(QWidget* window);
 QWidget* SoftKeyBar(QWidget* parent, const QString& left, const QString& right, QMenu* menu,
                     QPushButton** leftButton, QPushButton** menuButton, QPushButton** rightButton);
 
+// Opens a soft-key menu above its key, inside the window.
+void ShowSoftMenu(QMenu* menu, QWidget* button);
+
 // Sizes a top-level window to the phone's screen (frameless on the phone's own display).
 void FitToScreen(QWidget* window);
 
