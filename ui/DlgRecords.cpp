@@ -4,26 +4,145 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSpinBox>
 
 #include <algorithm>
+#include <filesystem>
+#include <optional>
 
 #include "app/Ids.h"
 #include "app/TextFormat.h"
 #include "app/Texts.h"
 #include "data/TablePlaces.h"
 #include "location/ScheduleDecision.h"
+#include "platform/Device.h"
 #include "platform/Power.h"
 #include "platform/Text.h"
 #include "ui/SkinDraw.h"
 
 using namespace settingsui;
+
+// ---- Choose file -------------------------------------------------------------------------
+
+namespace {
+
+// The device folder of a device path, with its trailing backslash ("\\" for the root).
+std::string FolderOf(const std::string& path) {
+  std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? "\\" : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+CDlgChooseFile::CDlgChooseFile(QWidget* parent, const std::string& start, const std::string& suffix)
+    : CDlgBase(parent, "DIALOG_CHOOSE_FILE_TITLE"), suffix_(suffix) {
+  where_ = new QLabel;
+  where_->setWordWrap(true);
+  list_ = new QListWidget;
+  list_->setAccessibleName(Tr("DIALOG_CHOOSE_FILE_TITLE"));
+  list_->setMinimumHeight(150);
+  Form()->addRow(where_);
+  Form()->addRow(list_);
+  connect(list_, &QListWidget::itemActivated, this,
+          [this] { Later(this, [this] { Activate(); }); });
+  Open(start.empty() ? "\\" : FolderOf(start));
+}
+
+void CDlgChooseFile::Open(const std::string& folder) {
+  folder_ =
+      folder.empty() || (folder.back() != '\\' && folder.back() != '/') ? folder + "\\" : folder;
+  where_->setText(Q(folder_));
+  list_->clear();
+  platform::Device* device = platform::Device::Current();
+  auto host = device ? device->ConfinedHostPath(folder_) : std::nullopt;
+  if (!host)
+    return;
+  std::vector<std::string> folders;
+  std::vector<std::string> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(*host, error)) {
+    std::string name = entry.path().filename().string();
+    if (entry.is_directory(error))
+      folders.push_back(name);
+    else if (suffix_.empty() ||
+             (name.size() >= suffix_.size() &&
+              name.compare(name.size() - suffix_.size(), suffix_.size(), suffix_) == 0))
+      files.push_back(name);
+  }
+  std::sort(folders.begin(), folders.end());
+  std::sort(files.begin(), files.end());
+  if (folder_ != "\\")
+    new QListWidgetItem("\\..", list_);
+  for (const std::string& name : folders) {
+    auto* item = new QListWidgetItem("\\" + Q(name), list_);
+    item->setData(Qt::UserRole, Q(name));
+  }
+  for (const std::string& name : files) {
+    auto* item = new QListWidgetItem(Q(name), list_);
+    item->setData(Qt::UserRole, Q(name));
+    item->setData(Qt::UserRole + 1, true);
+  }
+}
+
+void CDlgChooseFile::Activate() {
+  QListWidgetItem* item = list_->currentItem();
+  if (!item)
+    return;
+  if (item->data(Qt::UserRole + 1).toBool()) {
+    TrySave();
+    return;
+  }
+  std::string name = S(item->data(Qt::UserRole).toString());
+  if (name.empty())
+    Open(FolderOf(folder_.substr(0, folder_.size() - 1)));
+  else
+    Open(folder_ + name + "\\");
+}
+
+std::string CDlgChooseFile::GetFile() const {
+  QListWidgetItem* item = list_->currentItem();
+  if (!item || !item->data(Qt::UserRole + 1).toBool())
+    return {};
+  return folder_ + S(item->data(Qt::UserRole).toString());
+}
+
+bool CDlgChooseFile::Validate() {
+  if (GetFile().empty()) {
+    Message(this, "PLEASE FILL DATA");
+    return false;
+  }
+  return true;
+}
+
+QWidget* FileRow(QLineEdit* field, const std::string& suffix) {
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+  QPushButton* browse = Button("...");
+  browse->setAccessibleName(Tr("DIALOG_CHOOSE_FILE_TITLE"));
+  browse->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  browse->setFixedWidth(30);
+  layout->addWidget(field, 1);
+  layout->addWidget(browse);
+  QObject::connect(browse, &QPushButton::clicked, field, [field, suffix] {
+    Later(field, [field, suffix] {
+      CDlgChooseFile dialog(field->window(), S(field->text().trimmed()), suffix);
+      if (dialog.Run() == QDialog::Accepted)
+        field->setText(Q(dialog.GetFile()));
+    });
+  });
+  return row;
+}
 
 // ---- Add location ------------------------------------------------------------------------
 
@@ -408,7 +527,9 @@ CDlgAction::CDlgAction(QWidget* parent, const CStrAction& action)
   row(kTo, Tr("DIALOG_MESSAGE_TO"), to_);
   row(kSubject, Tr("DIALOG_MESSAGE_SUBJECT"), subject_);
   row(kText, Tr("DIALOG_MESSAGE_TEXT"), text_);
-  row(kFile, Tr("ACTION FILE"), file_);
+  AddRow(Form(), Tr("ACTION FILE"), FileRow(file_));
+  file_->setAccessibleName(Tr("ACTION FILE"));
+  rows_.emplace_back(kFile, file_->parentWidget());
   row(kRing, Tr("DIALOG_PROFILES_TYPE"), ringType_);
   row(kRing, Tr("ACTION RING VOLUME"), ringVolume_);
   QWidget* ledRow = CheckRow(led_);
@@ -474,7 +595,7 @@ void CDlgAction::KindChanged() {
   const char* fileCaption = kind.mgrId == schedule::kActionTheme      ? "DIALOG_THEME_TITLE"
                             : kind.mgrId == schedule::kActionRingTone ? "DIALOG_PROFILES_TONE"
                                                                       : "DIALOG_CHOOSE_FILE_TITLE";
-  if (QLabel* label = CaptionOf(file_))
+  if (QLabel* label = CaptionOf(file_->parentWidget()))
     label->setText(Tr(fileCaption));
   file_->setAccessibleName(Tr(fileCaption));
 }

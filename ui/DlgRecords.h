@@ -18,10 +18,43 @@
 #include "ui/SettingsUi.h"
 
 class QCheckBox;
+class QLabel;
+class QListWidget;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
+
+// "DIALOG_CHOOSE_FILE_TITLE": a file of the phone, chosen folder by folder. Folders come first
+// ("\\.." goes up); only files whose names end in `suffix` are listed (all when empty).
+class CDlgChooseFile : public settingsui::CDlgBase {
+  Q_OBJECT
+
+ public:
+  CDlgChooseFile(QWidget* parent, const std::string& start, const std::string& suffix = {});
+  // The chosen file as a device path ("\\Windows\\ring.wav"); empty when none.
+  std::string GetFile() const;
+  // Shows the folder (a device path).
+  void Open(const std::string& folder);
+  QListWidget* Entries() const { return list_; }
+  const std::string& Folder() const { return folder_; }
+
+ protected:
+  // A file must be chosen: "PLEASE FILL DATA".
+  bool Validate() override;
+
+ private:
+  // A folder is entered, a file chosen and saved.
+  void Activate();
+
+  std::string folder_;
+  std::string suffix_;
+  QLabel* where_;
+  QListWidget* list_;
+};
+
+// A line for a file path with a button that opens the file chooser.
+QWidget* FileRow(QLineEdit* field, const std::string& suffix = {});
 
 // "DIALOG_ADD_LOCATION_TITLE": the code of a cell (cell mode) or of a location area.
 class CDlgAddLocation : public settingsui::CDlgBase {

@@ -24,6 +24,7 @@
 #include "managers/ConnectionsMgr.h"
 #include "platform/Mosutil.h"
 #include "platform/Text.h"
+#include "ui/DlgRecords.h"
 
 using namespace settingsui;
 
@@ -531,7 +532,8 @@ CDlgEventLogOptions::CDlgEventLogOptions(QWidget* parent)
   maxSize_->setValue(static_cast<int>(Settings()->GetDWORD(CEventLog::kMaxSizeKey)));
   AddRow(Form(), Tr("DIALOG_EVENT_LOG_OPTIONS_ITEMS_ON_SCREEN"), items_);
   Form()->addRow(CheckRow(toFile_));
-  AddRow(Form(), Tr("DIALOG_EVENT_LOG_OPTIONS_LOG_FILE_PATH"), path_);
+  AddRow(Form(), Tr("DIALOG_EVENT_LOG_OPTIONS_LOG_FILE_PATH"), FileRow(path_, ".txt"));
+  path_->setAccessibleName(Tr("DIALOG_EVENT_LOG_OPTIONS_LOG_FILE_PATH"));
   AddRow(Form(), Tr("DIALOG_EVENT_LOG_OPTIONS_MAX_FILE_SIZE"), maxSize_);
 }
 

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -239,6 +241,40 @@ TEST_F(SettingsDialogsTest, ActionFieldsRoundTripForEachKind) {
     CStrAction back = dialog.GetAction();
     EXPECT_EQ(back.ToString(), action.ToString()) << c.mgrId;
   }
+}
+
+TEST_F(SettingsDialogsTest, FileChooserWalksThePhonesFoldersAndNeedsAFile) {
+  fs::path root = dev_.device().FsRoot();
+  fs::create_directories(root / "Windows");
+  fs::create_directories(root / "My Documents");
+  for (const char* name : {"Windows/ring.wav", "Windows/notes.txt", "top.wav"})
+    std::ofstream(root / name) << "x";
+  auto names = [](QListWidget* list) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list->count(); ++i)
+      out.push_back(list->item(i)->text().toStdString());
+    return out;
+  };
+  CDlgChooseFile dialog(nullptr, "\\Windows\\ring.wav", ".wav");
+  EXPECT_EQ(dialog.Folder(), "\\Windows\\");
+  EXPECT_EQ(names(dialog.Entries()), (std::vector<std::string>{"\\..", "ring.wav"}));
+  dialog.TrySave();
+  EXPECT_NE(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(LastBox(), Text("PLEASE FILL DATA"));
+  dialog.Open("\\");
+  EXPECT_EQ(names(dialog.Entries()), (std::vector<std::string>{"\\My Documents", "\\Program Files",
+                                                               "\\Windows", "top.wav"}));
+  // A path that climbs out of the phone's file system shows nothing of the host.
+  dialog.Open("\\..\\..\\");
+  for (const std::string& name : names(dialog.Entries()))
+    EXPECT_TRUE(name == "\\.." || name == "\\My Documents" || name == "\\Program Files" ||
+                name == "\\Windows" || name == "top.wav")
+        << name;
+  dialog.Open("\\Windows\\");
+  dialog.Entries()->setCurrentRow(1);
+  dialog.TrySave();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(dialog.GetFile(), "\\Windows\\ring.wav");
 }
 
 TEST_F(SettingsDialogsTest, WeekBoxesAndTheStoredMaskAgree) {
