@@ -40,6 +40,7 @@
 #include "ui/ButtonPhone.h"
 #include "ui/ButtonSpeaker.h"
 #include "ui/ButtonWifi.h"
+#include "ui/SettingsSheet.h"
 #include "ui/SkinDraw.h"
 
 using platform::LPARAM;
@@ -274,6 +275,12 @@ void CWindowMain::CreateTrayIcon() {
       HandleMessage(WM_TRAY_ICON, kTrayIconId, kTrayLeftButtonUp);
   });
   tray_->show();
+}
+
+void CWindowMain::ApplyTrayIconSetting() {
+  delete tray_;
+  tray_ = nullptr;
+  CreateTrayIcon();
 }
 
 bool CWindowMain::LoadSkin() {
@@ -568,6 +575,9 @@ void CWindowMain::OnCommand(int id) {
     case CMD_EXIT:
       closing_.store(true);
       platform::PostMessage(GetHandle(), platform::WM_CLOSE, 0, 0);
+      break;
+    case CMD_PAGE_MAIN:
+      CSettingsSheet::Open(this, [this] { ApplyTrayIconSetting(); });
       break;
     case CMD_TEST_RESTART:
       if (CApp* app = CApp::GetInstance())

@@ -89,6 +89,8 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   int DiagnosticCounter(int n) const { return n == 1 ? counter1_ : counter2_; }
   // Queues a refresh of the panel (features, location, signal and battery); any thread.
   void RequestPanelRefresh();
+  // Adds or removes the notification-area icon as the "tray_icon" setting now says.
+  void ApplyTrayIconSetting();
 
   // Paints of the panel of every main window of the process (background, bars, texts, upper
   // text; the buttons paint themselves): count, total and longest time.
