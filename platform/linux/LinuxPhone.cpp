@@ -1,0 +1,537 @@
+#include "platform/linux/LinuxPhone.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "platform/Bluetooth.h"
+#include "platform/Device.h"
+#include "platform/Diagnostics.h"
+#include "platform/HardwareEvents.h"
+#include "platform/PhoneHardware.h"
+#include "platform/PowerStatus.h"
+#include "platform/Registry.h"
+#include "platform/Ril.h"
+#include "platform/SimManager.h"
+#include "platform/Store.h"
+#include "platform/Telephony.h"
+#include "platform/WirelessDevices.h"
+#include "platform/linux/SystemBus.h"
+
+namespace platform::linuxphone {
+
+namespace {
+
+constexpr auto kModemTimeout = std::chrono::seconds(60);
+constexpr const char* kSignalStrengthValue = "Signal Strength";
+// NMDeviceType of a Wi-Fi device.
+constexpr std::uint32_t kNMDeviceTypeWifi = 2;
+
+using Modes = sdbus::Struct<std::uint32_t, std::uint32_t>;
+
+struct ModemView {
+  bool present = false;
+  std::string path;
+  int state = 0;
+  std::uint32_t unlock = 0;
+  std::uint32_t allowedModes = 0;
+  std::uint32_t signalPercent = 0;
+  std::string simPath;
+  std::vector<Modes> supportedModes;
+  bool hasLocation = false;
+  bool hasUssd = false;
+  std::optional<CellLocation> cell;
+  int calls = 0;
+};
+
+std::optional<CellLocation> CellOf(const std::map<std::uint32_t, sdbus::Variant>& location) {
+  auto it = location.find(kLocation3gppLacCi);
+  if (it == location.end() || !it->second.containsValueOfType<std::string>())
+    return std::nullopt;
+  return ParseLacCi(it->second.get<std::string>());
+}
+
+// The first modem ModemManager exports; with `location`, its serving cell too, switching on the
+// 3GPP location source with location signals where they are off.
+ModemView ReadModem(sdbus::IConnection& bus, bool location) {
+  ModemView m;
+  if (!HasOwner(bus, kMMService))
+    return m;
+  for (const auto& [path, interfaces] : GetManagedObjects(bus, kMMService, kMMPath)) {
+    auto modem = interfaces.find(kMMModem);
+    if (modem == interfaces.end())
+      continue;
+    const Properties& p = modem->second;
+    m.present = true;
+    m.path = path;
+    m.state = Get<std::int32_t>(p, "State", 0);
+    m.unlock = Get<std::uint32_t>(p, "UnlockRequired", 0);
+    m.allowedModes = Get<Modes>(p, "CurrentModes", Modes{0u, 0u}).get<0>();
+    m.signalPercent = Get<sdbus::Struct<std::uint32_t, bool>>(p, "SignalQuality", {0u, false})
+                          .get<0>();
+    m.simPath = Get<sdbus::ObjectPath>(p, "Sim", sdbus::ObjectPath("/"));
+    m.supportedModes = Get<std::vector<Modes>>(p, "SupportedModes", {});
+    m.hasUssd = interfaces.count(kMMUssd) != 0;
+    if (auto voice = interfaces.find(kMMVoice); voice != interfaces.end())
+      m.calls = static_cast<int>(
+          Get<std::vector<sdbus::ObjectPath>>(voice->second, "Calls", {}).size());
+    auto loc = interfaces.find(kMMLocation);
+    m.hasLocation = loc != interfaces.end();
+    if (location && m.hasLocation) {
+      const Properties& lp = loc->second;
+      auto enabled = Get<std::uint32_t>(lp, "Enabled", 0);
+      bool signals = Get<bool>(lp, "SignalsLocation", false);
+      std::map<std::uint32_t, sdbus::Variant> value;
+      if (!(enabled & kLocation3gppLacCi) || !signals) {
+        auto proxy = sdbus::createProxy(bus, kMMService, path);
+        try {
+          proxy->callMethod("Setup")
+              .onInterface(kMMLocation)
+              .withTimeout(kModemTimeout)
+              .withArguments(enabled | kLocation3gppLacCi, true);
+          proxy->callMethod("GetLocation")
+              .onInterface(kMMLocation)
+              .withTimeout(kModemTimeout)
+              .storeResultsTo(value);
+        } catch (const sdbus::Error& e) {
+          // A modem not yet ready for the network refuses; it is set up at the next change.
+          Diagnostic("modem location: %s", e.what());
+        }
+      } else {
+        value = Get<std::map<std::uint32_t, sdbus::Variant>>(lp, "Location", {});
+      }
+      m.cell = CellOf(value);
+    }
+    break;
+  }
+  return m;
+}
+
+bool ReadModemOnce(ModemView* m, bool location) {
+  return WithBus([&](sdbus::IConnection& bus) { *m = ReadModem(bus, location); });
+}
+
+// Writes a state value when it differs; true when it did.
+bool Change(Device& dev, const char* name, const std::string& value) {
+  if (dev.GetState(name) == value)
+    return false;
+  dev.SetState(name, value);
+  return true;
+}
+
+void DeleteStatusValue() {
+  HKEY key = 0;
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, phone::kStatusKey, &key) != ERROR_SUCCESS)
+    return;
+  RegDeleteValue(key, phone::kStatusValue);
+  RegCloseKey(key);
+}
+
+void WriteRadioStatus(bool on) {
+  DWORD status = 0;
+  bool present = RegistryGetDWORD(HKEY_LOCAL_MACHINE, phone::kStatusKey, phone::kStatusValue,
+                                  &status) == S_OK;
+  DWORD next = on ? (status & ~phone::kStatusRadioOff) : (status | phone::kStatusRadioOff);
+  if (!present || next != status)
+    RegistrySetDWORD(HKEY_LOCAL_MACHINE, phone::kStatusKey, phone::kStatusValue, next);
+}
+
+void MirrorSignal(Device& dev, unsigned percent) {
+  int strength = PercentToDbm(percent);
+  bool changed = false;
+  dev.store().Transaction([&] {
+    changed = dev.GetStateInt(ril::kSignalStrengthState, ril::kDefaultSignalMin) != strength ||
+              !dev.GetState(ril::kSignalStrengthState);
+    if (!changed)
+      return;
+    dev.SetStateInt(ril::kSignalStrengthState, strength);
+    dev.SetStateInt(ril::kSignalMinState, ril::kDefaultSignalMin);
+    dev.SetStateInt(ril::kSignalMaxState, ril::kDefaultSignalMax);
+    dev.SetStateInt(ril::kSignalParamsState, RIL_PARAM_SQ_ALL);
+  });
+  if (!changed)
+    return;
+  RegistrySetDWORD(HKEY_LOCAL_MACHINE, phone::kStatusKey, kSignalStrengthValue,
+                   std::min<DWORD>(percent, 100));
+  if (ril::RadioIsOn())
+    BroadcastHardwareEvent(ril::kSignalEvent, std::to_string(strength));
+}
+
+void MirrorCell(Device& dev, const std::optional<CellLocation>& cell) {
+  CellLocation now = cell.value_or(CellLocation{});
+  bool changed = false;
+  dev.store().Transaction([&] {
+    changed = static_cast<DWORD>(dev.GetStateInt(ril::kCellIdState, 0)) != now.cellId ||
+              static_cast<DWORD>(dev.GetStateInt(ril::kLacState, 0)) != now.lac;
+    if (!changed)
+      return;
+    dev.SetStateInt(ril::kCellIdState, now.cellId);
+    dev.SetStateInt(ril::kLacState, now.lac);
+  });
+  // Losing the cell is not a move: the radio tells the next cell when it finds one.
+  if (changed && cell && ril::RadioIsOn()) {
+    BroadcastHardwareEvent(ril::kLocationEvent,
+                           std::to_string(now.cellId) + " " + std::to_string(now.lac));
+  }
+}
+
+void MirrorModem(const ModemView& m) {
+  Device* dev = Device::Current();
+  if (!dev)
+    return;
+  phone::EnsureState();
+  if (!m.present) {
+    dev->store().Transaction([&] {
+      Change(*dev, phone::kRadioState, "absent");
+      Change(*dev, phone::kNetworkState, "none");
+    });
+    DeleteStatusValue();
+    MirrorCell(*dev, std::nullopt);
+    return;
+  }
+  // A locked modem is up and waits for its PIN, as the simulated radio does at power-up.
+  bool on = m.state >= kModemStateEnabled || m.state == kModemStateLocked;
+  std::string radio = on ? "on" : "off";
+  std::string sim = m.unlock == kLockSimPin ? "pin" : m.unlock == kLockSimPuk ? "puk" : "ready";
+  std::string mode = m.allowedModes == kMode2G ? "2g" : m.allowedModes == kMode3G ? "3g" : "auto";
+  bool registered = m.state >= kModemStateRegistered;
+  bool radioChanged = false;
+  bool simChanged = false;
+  bool callsChanged = false;
+  dev->store().Transaction([&] {
+    radioChanged = Change(*dev, phone::kRadioState, radio);
+    simChanged = Change(*dev, phone::kSimState, sim);
+    Change(*dev, phone::kRadioModeState, mode);
+    Change(*dev, phone::kNetworkState, registered ? "registered" : "none");
+    if (registered)
+      Change(*dev, phone::kNetworkModeState, mode);
+    callsChanged = Change(*dev, phone::kActiveCallsState, std::to_string(m.calls));
+  });
+  WriteRadioStatus(on);
+  if (radioChanged)
+    BroadcastHardwareEvent(phone::kRadioEvent, radio);
+  if (simChanged) {
+    phone::detail::OnSimChanged(sim);
+    BroadcastHardwareEvent(phone::kSimEvent, sim);
+  }
+  if (callsChanged) {
+    RegistrySetDWORD(HKEY_LOCAL_MACHINE, phone::kStatusKey, phone::kActiveCallCountValue,
+                     static_cast<DWORD>(m.calls));
+    BroadcastHardwareEvent(phone::kCallEvent, std::to_string(m.calls));
+  }
+  MirrorSignal(*dev, m.signalPercent);
+  if (m.hasLocation)
+    MirrorCell(*dev, on ? m.cell : std::nullopt);
+}
+
+// The supported combination for the band of "OpMode" (0 automatic, 1 2G, 2 3G): exactly 2G or
+// 3G, or for automatic the one that allows the most modes; without preference where possible.
+std::optional<Modes> ModesForBand(const std::vector<Modes>& supported) {
+  DWORD opMode = 0;
+  RegistryGetDWORD(HKEY_LOCAL_MACHINE, phone::kBandKey, phone::kBandValue, &opMode);
+  std::optional<Modes> best;
+  auto better = [&](const Modes& candidate) {
+    if (!best)
+      return true;
+    int bits = std::popcount(candidate.get<0>());
+    int bestBits = std::popcount(best->get<0>());
+    if (opMode != 1 && opMode != 2 && bits != bestBits)
+      return bits > bestBits;
+    return best->get<1>() != 0 && candidate.get<1>() == 0;
+  };
+  for (const Modes& modes : supported) {
+    std::uint32_t allowed = modes.get<0>();
+    if ((opMode == 1 && allowed != kMode2G) || (opMode == 2 && allowed != kMode3G))
+      continue;
+    if (better(modes))
+      best = modes;
+  }
+  return best;
+}
+
+struct Adapter {
+  std::string path;
+  bool powered = false;
+  bool discoverable = false;
+};
+
+std::optional<Adapter> ReadAdapter(sdbus::IConnection& bus) {
+  if (!HasOwner(bus, kBluezService))
+    return std::nullopt;
+  for (const auto& [path, interfaces] : GetManagedObjects(bus, kBluezService, "/")) {
+    auto it = interfaces.find(kBluezAdapter);
+    if (it == interfaces.end())
+      continue;
+    return Adapter{path, Get<bool>(it->second, "Powered", false),
+                   Get<bool>(it->second, "Discoverable", false)};
+  }
+  return std::nullopt;
+}
+
+// Wi-Fi as NetworkManager has it: nullopt without NetworkManager or a Wi-Fi device, else
+// whether wireless is enabled.
+std::optional<bool> ReadWifi(sdbus::IConnection& bus) {
+  if (!HasOwner(bus, kNMService))
+    return std::nullopt;
+  auto proxy = sdbus::createProxy(bus, kNMService, kNMPath);
+  std::vector<sdbus::ObjectPath> devices;
+  proxy->callMethod("GetDevices").onInterface(kNMInterface).storeResultsTo(devices);
+  bool wifi = false;
+  for (const auto& path : devices) {
+    auto type = GetProperty(bus, kNMService, path, kNMDevice, "DeviceType");
+    if (type.containsValueOfType<std::uint32_t>() && type.get<std::uint32_t>() == kNMDeviceTypeWifi)
+      wifi = true;
+  }
+  if (!wifi)
+    return std::nullopt;
+  return GetProperty(bus, kNMService, kNMPath, kNMInterface, "WirelessEnabled").get<bool>();
+}
+
+}  // namespace
+
+std::optional<CellLocation> ParseLacCi(const std::string& text) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t comma = text.find(',', start);
+    fields.push_back(text.substr(start, comma == std::string::npos ? comma : comma - start));
+    if (comma == std::string::npos)
+      break;
+    start = comma + 1;
+  }
+  if (fields.size() < 4)
+    return std::nullopt;
+  auto hex = [](const std::string& field) -> std::optional<DWORD> {
+    if (field.empty() || field.size() > 8)
+      return std::nullopt;
+    for (char c : field) {
+      if (!std::isxdigit(static_cast<unsigned char>(c)))
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(std::stoul(field, nullptr, 16));
+  };
+  auto lac = hex(fields[2]);
+  auto ci = hex(fields[3]);
+  if (!lac || !ci)
+    return std::nullopt;
+  return CellLocation{*lac, *ci};
+}
+
+int PercentToDbm(unsigned percent) {
+  unsigned p = std::min(percent, 100u);
+  int range = ril::kDefaultSignalMax - ril::kDefaultSignalMin;
+  return ril::kDefaultSignalMin + static_cast<int>((p * range + 50) / 100);
+}
+
+void SyncModem() {
+  ModemView m;
+  if (ReadModemOnce(&m, true))
+    MirrorModem(m);
+}
+
+void SyncBluetooth() {
+  std::optional<Adapter> adapter;
+  if (!WithBus([&](sdbus::IConnection& bus) { adapter = ReadAdapter(bus); }))
+    return;
+  std::optional<DWORD> mode;
+  if (adapter) {
+    mode = !adapter->powered       ? BTH_POWER_OFF
+           : adapter->discoverable ? BTH_DISCOVERABLE
+                                   : BTH_CONNECTABLE;
+  }
+  bluetooth::detail::StoreMode(mode);
+}
+
+void SyncWifi() {
+  std::optional<bool> enabled;
+  if (!WithBus([&](sdbus::IConnection& bus) { enabled = ReadWifi(bus); }))
+    return;
+  std::vector<DWORD> states;
+  if (enabled)
+    states.push_back(*enabled ? WIRELESS_STATE_ON : WIRELESS_STATE_OFF);
+  if (GetWifiAdapterStates() != states)
+    SetWifiAdapterStates(states);
+}
+
+void SyncBattery() {
+  bool present = false;
+  double percentage = 0;
+  bool onBattery = false;
+  bool batteryPresent = false;
+  bool ok = WithBus([&](sdbus::IConnection& bus) {
+    if (!HasOwner(bus, kUPowerService))
+      return;
+    present = true;
+    onBattery = Get<bool>(GetAll(bus, kUPowerService, kUPowerPath, kUPowerInterface),
+                          "OnBattery", false);
+    Properties display = GetAll(bus, kUPowerService, kUPowerDisplayDevice, kUPowerDevice);
+    batteryPresent = Get<bool>(display, "IsPresent", false);
+    percentage = Get<double>(display, "Percentage", 0.0);
+  });
+  if (!ok || !present)
+    return;
+  // A machine without a battery runs on mains, always full.
+  int percent = batteryPresent ? static_cast<int>(std::lround(std::clamp(percentage, 0.0, 100.0)))
+                               : 100;
+  bool onMains = !batteryPresent || !onBattery;
+  BatteryState now = GetBatteryState();
+  if (now.percent != percent || now.onMains != onMains)
+    SetBatteryState(percent, onMains);
+}
+
+void SyncAll() {
+  SyncModem();
+  SyncBluetooth();
+  SyncWifi();
+  SyncBattery();
+}
+
+bool SetRadioPower(bool on) {
+  bool present = false;
+  bool done = WithBus([&](sdbus::IConnection& bus) {
+    ModemView m = ReadModem(bus, false);
+    present = m.present;
+    if (!present)
+      return;
+    // A locked modem is already as far up as it goes before its PIN.
+    if (on && m.state == kModemStateLocked)
+      return;
+    auto proxy = sdbus::createProxy(bus, kMMService, m.path);
+    if (on) {
+      auto modes = ModesForBand(m.supportedModes);
+      if (modes && modes->get<0>() != m.allowedModes) {
+        try {
+          proxy->callMethod("SetCurrentModes")
+              .onInterface(kMMModem)
+              .withTimeout(kModemTimeout)
+              .withArguments(*modes);
+        } catch (const sdbus::Error& e) {
+          // The radio still comes up, in the band it had.
+          Diagnostic("modem band: %s", e.what());
+        }
+      }
+    }
+    proxy->callMethod("Enable").onInterface(kMMModem).withTimeout(kModemTimeout).withArguments(on);
+  });
+  SyncModem();
+  return done && present;
+}
+
+bool RegisterNetwork() {
+  bool registered = false;
+  WithBus([&](sdbus::IConnection& bus) {
+    ModemView m = ReadModem(bus, false);
+    if (!m.present || m.state < kModemStateEnabled)
+      return;
+    if (m.state < kModemStateRegistered) {
+      auto proxy = sdbus::createProxy(bus, kMMService, m.path);
+      // An empty operator id asks for automatic selection.
+      proxy->callMethod("Register")
+          .onInterface(kMMModem3gpp)
+          .withTimeout(kModemTimeout)
+          .withArguments(std::string());
+      m = ReadModem(bus, false);
+    }
+    registered = m.state >= kModemStateRegistered;
+  });
+  SyncModem();
+  return registered;
+}
+
+HRESULT UnlockSim(const std::string& pin) {
+  HRESULT result = E_FAIL;
+  std::string error;
+  WithBus(
+      [&](sdbus::IConnection& bus) {
+        ModemView m = ReadModem(bus, false);
+        if (!m.present || m.simPath.empty() || m.simPath == "/")
+          return;
+        if (m.unlock == kLockSimPuk) {
+          result = SIM_E_SIMBLOCKED;
+          return;
+        }
+        if (m.unlock != kLockSimPin) {
+          result = S_OK;
+          return;
+        }
+        if (!phone::IsPinFormat(pin)) {
+          result = SIM_E_INCORRECTPASSWORD;  // refused before it costs an attempt
+          return;
+        }
+        auto sim = sdbus::createProxy(bus, kMMService, m.simPath);
+        result = SIM_E_INCORRECTPASSWORD;
+        sim->callMethod("SendPin").onInterface(kMMSim).withTimeout(kModemTimeout).withArguments(pin);
+        result = S_OK;
+        // The unlocked modem comes up as the simulated radio does after its PIN.
+        auto modem = sdbus::createProxy(bus, kMMService, m.path);
+        modem->callMethod("Enable")
+            .onInterface(kMMModem)
+            .withTimeout(kModemTimeout)
+            .withArguments(true);
+      },
+      &error);
+  if (error.size() >= 6 && error.compare(error.size() - 6, 6, "SimPuk") == 0)
+    result = SIM_E_SIMBLOCKED;
+  SyncModem();
+  return result;
+}
+
+LONG SetCallForward(const std::string& number) {
+  bool done = false;
+  WithBus([&](sdbus::IConnection& bus) {
+    ModemView m = ReadModem(bus, false);
+    if (!m.present || !m.hasUssd || m.state < kModemStateRegistered)
+      return;
+    std::string code = number.empty() ? "##21#" : "**21*" + number + "#";
+    auto proxy = sdbus::createProxy(bus, kMMService, m.path);
+    std::string reply;
+    proxy->callMethod("Initiate")
+        .onInterface(kMMUssd)
+        .withTimeout(kModemTimeout)
+        .withArguments(code)
+        .storeResultsTo(reply);
+    done = true;
+  });
+  if (!done)
+    return LINEERR_OPERATIONFAILED;
+  if (Device* dev = Device::Current())
+    dev->SetState(phone::kCallForwardState, number.empty() ? "off" : number);
+  return 0;
+}
+
+int SetBluetoothMode(DWORD mode) {
+  bool present = false;
+  bool done = WithBus([&](sdbus::IConnection& bus) {
+    auto adapter = ReadAdapter(bus);
+    present = adapter.has_value();
+    if (!present)
+      return;
+    auto set = [&](const char* name, const sdbus::Variant& value) {
+      SetProperty(bus, kBluezService, adapter->path, kBluezAdapter, name, value);
+    };
+    if (mode == BTH_POWER_OFF) {
+      set("Powered", sdbus::Variant(false));
+      return;
+    }
+    set("Powered", sdbus::Variant(true));
+    if (mode == BTH_DISCOVERABLE)
+      set("DiscoverableTimeout", sdbus::Variant(std::uint32_t{0}));
+    set("Discoverable", sdbus::Variant(mode == BTH_DISCOVERABLE));
+  });
+  SyncBluetooth();
+  return done && present ? 0 : ERROR_GEN_FAILURE;
+}
+
+LONG SetWifiEnabled(bool on) {
+  bool present = false;
+  bool done = WithBus([&](sdbus::IConnection& bus) {
+    present = HasOwner(bus, kNMService);
+    if (present)
+      SetProperty(bus, kNMService, kNMPath, kNMInterface, "WirelessEnabled", sdbus::Variant(on));
+  });
+  SyncWifi();
+  return done && present ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+}
+
+}  // namespace platform::linuxphone

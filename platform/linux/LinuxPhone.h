@@ -1,0 +1,75 @@
+// The phone services of the Linux backend: the machine's ModemManager, BlueZ, NetworkManager and
+// UPower over the system D-Bus (platform/Backend.h chooses it per device).
+//
+// Reading is mirroring: each Sync function reads one service afresh and writes what changed into
+// the same state the simulated phone keeps (hardware state values, registry state values,
+// hardware events), so every reader above the platform and every process of the device works
+// unchanged. A value that did not change is not written again, so that two processes syncing
+// the same service announce a change once. The Bridge (Bridge.h) calls them when the services
+// signal; the switches below call them after their change, so the caller reads its own change
+// at once.
+//
+// A missing service reads as missing hardware: no modem removes the phone's "Status" value (the
+// radio's manager then shows it disabled), no Bluetooth adapter makes the mode unreadable, no
+// NetworkManager or Wi-Fi device leaves no Wi-Fi adapter.
+//
+// Threads: every function may be called from any thread of any process of the device.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/Types.h"
+
+namespace platform::linuxphone {
+
+// ModemManager's values used here (MMModemState, MMModemLock, MMModemMode,
+// MMModemLocationSource).
+inline constexpr int kModemStateLocked = 2;
+inline constexpr int kModemStateEnabled = 6;
+inline constexpr int kModemStateRegistered = 8;
+inline constexpr unsigned kLockSimPin = 2;
+inline constexpr unsigned kLockSimPuk = 4;
+inline constexpr unsigned kMode2G = 1u << 1;
+inline constexpr unsigned kMode3G = 1u << 2;
+inline constexpr unsigned kLocation3gppLacCi = 1u << 0;
+
+// The serving cell of a 3GPP LAC/CI location string "MCC,MNC,LAC,CI[,TAC]" (LAC and CI in
+// hexadecimal); nullopt for anything else.
+struct CellLocation {
+  DWORD lac = 0;
+  DWORD cellId = 0;
+};
+std::optional<CellLocation> ParseLacCi(const std::string& text);
+
+// Signal quality in percent as the strength in dBm within the simulated radio's limits.
+int PercentToDbm(unsigned percent);
+
+void SyncModem();
+void SyncBluetooth();
+void SyncWifi();
+void SyncBattery();
+void SyncAll();
+
+// Modem: powers it up under the band of HKLM "\SOFTWARE\OEM\UMTS" "OpMode" (current modes set
+// from the supported ones first) or down. False when there is no modem or it refused.
+bool SetRadioPower(bool on);
+// Registers on the network (automatic operator selection) unless already registered.
+bool RegisterNetwork();
+// Sends the PIN to the modem's SIM, then enables the modem as the unlocked phone does. S_OK,
+// SIM_E_INCORRECTPASSWORD, SIM_E_SIMBLOCKED, or E_FAIL without a modem or SIM.
+HRESULT UnlockSim(const std::string& pin);
+// Unconditional call forwarding through the network's supplementary-service codes, sent as a
+// USSD request: "**21*number#" registers and activates it, "##21#" erases it. 0, or
+// LINEERR_OPERATIONFAILED when there is no modem or the network refused.
+LONG SetCallForward(const std::string& number);
+
+// Bluetooth adapter: powered and discoverable (discoverable without time limit). 0, or
+// ERROR_GEN_FAILURE without an adapter or when BlueZ refused.
+int SetBluetoothMode(DWORD mode);
+
+// NetworkManager's WirelessEnabled. ERROR_SUCCESS, or ERROR_GEN_FAILURE when it refused or is
+// missing.
+LONG SetWifiEnabled(bool on);
+
+}  // namespace platform::linuxphone
