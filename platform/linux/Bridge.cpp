@@ -28,16 +28,16 @@ bool Bridge::Start() {
       matches_.push_back(bus_->addMatch(std::string("type='signal',sender='") + w.service + "'",
                                         [this, mark = w.mark](sdbus::Message&) { Mark(mark); }));
     }
-    matches_.push_back(bus_->addMatch(
-        "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'",
-        [this, watched](sdbus::Message& message) {
-          std::string name;
-          message >> name;
-          for (const Watched& w : watched) {
-            if (name == w.service)
-              Mark(w.mark);
-          }
-        }));
+    matches_.push_back(
+        bus_->addMatch("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'",
+                       [this, watched](sdbus::Message& message) {
+                         std::string name;
+                         message >> name;
+                         for (const Watched& w : watched) {
+                           if (name == w.service)
+                             Mark(w.mark);
+                         }
+                       }));
     bus_->enterEventLoopAsync();
   } catch (const sdbus::Error& e) {
     Diagnostic("linux phone bridge: %s", e.what());

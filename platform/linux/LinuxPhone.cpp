@@ -68,14 +68,14 @@ ModemView ReadModem(sdbus::IConnection& bus, bool location) {
     m.state = Get<std::int32_t>(p, "State", 0);
     m.unlock = Get<std::uint32_t>(p, "UnlockRequired", 0);
     m.allowedModes = Get<Modes>(p, "CurrentModes", Modes{0u, 0u}).get<0>();
-    m.signalPercent = Get<sdbus::Struct<std::uint32_t, bool>>(p, "SignalQuality", {0u, false})
-                          .get<0>();
+    m.signalPercent =
+        Get<sdbus::Struct<std::uint32_t, bool>>(p, "SignalQuality", {0u, false}).get<0>();
     m.simPath = Get<sdbus::ObjectPath>(p, "Sim", sdbus::ObjectPath("/"));
     m.supportedModes = Get<std::vector<Modes>>(p, "SupportedModes", {});
     m.hasUssd = interfaces.count(kMMUssd) != 0;
     if (auto voice = interfaces.find(kMMVoice); voice != interfaces.end())
-      m.calls = static_cast<int>(
-          Get<std::vector<sdbus::ObjectPath>>(voice->second, "Calls", {}).size());
+      m.calls =
+          static_cast<int>(Get<std::vector<sdbus::ObjectPath>>(voice->second, "Calls", {}).size());
     auto loc = interfaces.find(kMMLocation);
     m.hasLocation = loc != interfaces.end();
     if (location && m.hasLocation) {
@@ -130,8 +130,8 @@ void DeleteStatusValue() {
 
 void WriteRadioStatus(bool on) {
   DWORD status = 0;
-  bool present = RegistryGetDWORD(HKEY_LOCAL_MACHINE, phone::kStatusKey, phone::kStatusValue,
-                                  &status) == S_OK;
+  bool present =
+      RegistryGetDWORD(HKEY_LOCAL_MACHINE, phone::kStatusKey, phone::kStatusValue, &status) == S_OK;
   DWORD next = on ? (status & ~phone::kStatusRadioOff) : (status | phone::kStatusRadioOff);
   if (!present || next != status)
     RegistrySetDWORD(HKEY_LOCAL_MACHINE, phone::kStatusKey, phone::kStatusValue, next);
@@ -208,6 +208,11 @@ void MirrorModem(const ModemView& m) {
       Change(*dev, phone::kNetworkModeState, mode);
     callsChanged = Change(*dev, phone::kActiveCallsState, std::to_string(m.calls));
   });
+  // The cell and the signal first: a radio that comes on tells the cell it finds (the RIL
+  // announces it when the radio's status turns on), not the one before.
+  MirrorSignal(*dev, m.signalPercent);
+  if (m.hasLocation)
+    MirrorCell(*dev, on ? m.cell : std::nullopt);
   WriteRadioStatus(on);
   if (radioChanged)
     BroadcastHardwareEvent(phone::kRadioEvent, radio);
@@ -220,9 +225,6 @@ void MirrorModem(const ModemView& m) {
                      static_cast<DWORD>(m.calls));
     BroadcastHardwareEvent(phone::kCallEvent, std::to_string(m.calls));
   }
-  MirrorSignal(*dev, m.signalPercent);
-  if (m.hasLocation)
-    MirrorCell(*dev, on ? m.cell : std::nullopt);
 }
 
 // The supported combination for the band of "OpMode" (0 automatic, 1 2G, 2 3G): exactly 2G or
@@ -363,8 +365,8 @@ void SyncBattery() {
     if (!HasOwner(bus, kUPowerService))
       return;
     present = true;
-    onBattery = Get<bool>(GetAll(bus, kUPowerService, kUPowerPath, kUPowerInterface),
-                          "OnBattery", false);
+    onBattery =
+        Get<bool>(GetAll(bus, kUPowerService, kUPowerPath, kUPowerInterface), "OnBattery", false);
     Properties display = GetAll(bus, kUPowerService, kUPowerDisplayDevice, kUPowerDevice);
     batteryPresent = Get<bool>(display, "IsPresent", false);
     percentage = Get<double>(display, "Percentage", 0.0);
@@ -372,8 +374,8 @@ void SyncBattery() {
   if (!ok || !present)
     return;
   // A machine without a battery runs on mains, always full.
-  int percent = batteryPresent ? static_cast<int>(std::lround(std::clamp(percentage, 0.0, 100.0)))
-                               : 100;
+  int percent =
+      batteryPresent ? static_cast<int>(std::lround(std::clamp(percentage, 0.0, 100.0))) : 100;
   bool onMains = !batteryPresent || !onBattery;
   BatteryState now = GetBatteryState();
   if (now.percent != percent || now.onMains != onMains)
@@ -461,7 +463,10 @@ HRESULT UnlockSim(const std::string& pin) {
         }
         auto sim = sdbus::createProxy(bus, kMMService, m.simPath);
         result = SIM_E_INCORRECTPASSWORD;
-        sim->callMethod("SendPin").onInterface(kMMSim).withTimeout(kModemTimeout).withArguments(pin);
+        sim->callMethod("SendPin")
+            .onInterface(kMMSim)
+            .withTimeout(kModemTimeout)
+            .withArguments(pin);
         result = S_OK;
         // The unlocked modem comes up as the simulated radio does after its PIN.
         auto modem = sdbus::createProxy(bus, kMMService, m.path);
@@ -511,6 +516,8 @@ int SetBluetoothMode(DWORD mode) {
       SetProperty(bus, kBluezService, adapter->path, kBluezAdapter, name, value);
     };
     if (mode == BTH_POWER_OFF) {
+      // Off means not discoverable either when it next comes on, whoever switches it on.
+      set("Discoverable", sdbus::Variant(false));
       set("Powered", sdbus::Variant(false));
       return;
     }

@@ -58,7 +58,10 @@ def modem():
 
 
 def set_props(obj, interface, props):
-    obj.UpdateProperties(interface, props)
+    obj.props[interface].update(props)
+    obj.EmitSignal('org.freedesktop.DBus.Properties', 'PropertiesChanged', 'sa{sv}as',
+                   [interface, dbus.Dictionary(props, signature='sv'),
+                    dbus.Array([], signature='s')])
 
 
 def location_value(manager, enabled, state):
