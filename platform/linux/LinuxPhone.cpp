@@ -14,6 +14,7 @@
 #include "platform/Registry.h"
 #include "platform/Ril.h"
 #include "platform/SimManager.h"
+#include "platform/Sound.h"
 #include "platform/Store.h"
 #include "platform/Telephony.h"
 #include "platform/WirelessDevices.h"
@@ -539,6 +540,51 @@ LONG SetWifiEnabled(bool on) {
   });
   SyncWifi();
   return done && present ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+}
+
+std::optional<int> SoundProfileType() {
+  std::string profile;
+  bool ok = WithBus(
+      [&](sdbus::IConnection& bus) {
+        profile = GetProperty(bus, kFeedbackService, kFeedbackPath, kFeedbackInterface, "Profile")
+                      .get<std::string>();
+      },
+      nullptr, BusKind::kSession);
+  if (!ok)
+    return std::nullopt;
+  if (profile == "full")
+    return SND_SOUNDTYPE_ON;
+  if (profile == "quiet")
+    return SND_SOUNDTYPE_VIBRATE;
+  if (profile == "silent")
+    return SND_SOUNDTYPE_NONE;
+  return std::nullopt;
+}
+
+bool SetSoundProfile(int soundType) {
+  std::string profile = soundType == SND_SOUNDTYPE_VIBRATE ? "quiet"
+                        : soundType == SND_SOUNDTYPE_NONE  ? "silent"
+                                                           : "full";
+  return WithBus(
+      [&](sdbus::IConnection& bus) {
+        SetProperty(bus, kFeedbackService, kFeedbackPath, kFeedbackInterface, "Profile",
+                    sdbus::Variant(profile));
+      },
+      nullptr, BusKind::kSession);
+}
+
+std::optional<bool> RequestPowerAction(const std::string& state) {
+  const char* method = state == "suspend" ? "Suspend"
+                       : state == "reset" ? "Reboot"
+                       : state == "off"   ? "PowerOff"
+                                          : nullptr;
+  if (!method)
+    return std::nullopt;
+  return WithBus([&](sdbus::IConnection& bus) {
+    auto proxy = sdbus::createProxy(bus, kLogindService, kLogindPath);
+    // Not interactive: the program asks on the user's behalf, no prompt may appear.
+    proxy->callMethod(method).onInterface(kLogindManager).withArguments(false);
+  });
 }
 
 }  // namespace platform::linuxphone

@@ -72,4 +72,15 @@ int SetBluetoothMode(DWORD mode);
 // missing.
 LONG SetWifiEnabled(bool on);
 
+// feedbackd's profile ("full", "quiet", "silent") as the sound setting: on (or a sound file)
+// is full, vibrate is quiet, silent is silent. nullopt / false without the service or when it
+// refused.
+std::optional<int> SoundProfileType();
+bool SetSoundProfile(int soundType);
+
+// logind's power actions for the power states "suspend", "reset" (reboot) and "off" (power
+// off), asked without interaction. nullopt for a state logind has no action for; else whether
+// logind accepted it.
+std::optional<bool> RequestPowerAction(const std::string& state);
+
 }  // namespace platform::linuxphone

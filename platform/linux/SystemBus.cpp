@@ -11,17 +11,26 @@ namespace {
 
 constexpr auto kCallTimeout = std::chrono::seconds(20);
 
-std::mutex g_busMutex;
-std::unique_ptr<sdbus::IConnection> g_bus;
+struct Connection {
+  std::mutex mutex;
+  std::unique_ptr<sdbus::IConnection> bus;
+};
+Connection g_system;
+Connection g_session;
 
 }  // namespace
 
-bool WithBus(const std::function<void(sdbus::IConnection&)>& calls, std::string* errorName) {
-  std::lock_guard lock(g_busMutex);
+bool WithBus(const std::function<void(sdbus::IConnection&)>& calls, std::string* errorName,
+             BusKind kind) {
+  Connection& c = kind == BusKind::kSystem ? g_system : g_session;
+  std::lock_guard lock(c.mutex);
+  std::unique_ptr<sdbus::IConnection>& bus = c.bus;
   try {
-    if (!g_bus)
-      g_bus = sdbus::createSystemBusConnection();
-    calls(*g_bus);
+    if (!bus) {
+      bus = kind == BusKind::kSystem ? sdbus::createSystemBusConnection()
+                                     : sdbus::createSessionBusConnection();
+    }
+    calls(*bus);
     return true;
   } catch (const sdbus::Error& e) {
     if (errorName)
@@ -29,7 +38,7 @@ bool WithBus(const std::function<void(sdbus::IConnection&)>& calls, std::string*
     Diagnostic("system bus: %s", e.what());
     // A broken connection is made anew by the next call; an error reply leaves it usable.
     if (e.getName().rfind("System.Error.", 0) == 0)
-      g_bus.reset();
+      bus.reset();
     return false;
   }
 }

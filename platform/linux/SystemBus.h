@@ -40,6 +40,12 @@ inline constexpr const char* kUPowerPath = "/org/freedesktop/UPower";
 inline constexpr const char* kUPowerInterface = "org.freedesktop.UPower";
 inline constexpr const char* kUPowerDisplayDevice = "/org/freedesktop/UPower/devices/DisplayDevice";
 inline constexpr const char* kUPowerDevice = "org.freedesktop.UPower.Device";
+inline constexpr const char* kFeedbackService = "org.sigxcpu.Feedback";
+inline constexpr const char* kFeedbackPath = "/org/sigxcpu/Feedback";
+inline constexpr const char* kFeedbackInterface = "org.sigxcpu.Feedback";
+inline constexpr const char* kLogindService = "org.freedesktop.login1";
+inline constexpr const char* kLogindPath = "/org/freedesktop/login1";
+inline constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
 inline constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
 inline constexpr const char* kObjectManagerInterface = "org.freedesktop.DBus.ObjectManager";
 
@@ -47,10 +53,14 @@ using Properties = std::map<std::string, sdbus::Variant>;
 using Interfaces = std::map<std::string, Properties>;
 using ManagedObjects = std::map<sdbus::ObjectPath, Interfaces>;
 
-// Runs `calls` with the process's connection. False when the bus cannot be reached or a call
-// failed; `errorName` (when given) then receives the D-Bus error name.
+// The system bus has the phone's hardware services; the user's session bus has the feedback
+// daemon (sound profile), which runs per user.
+enum class BusKind { kSystem, kSession };
+
+// Runs `calls` with the process's connection to the bus. False when the bus cannot be reached
+// or a call failed; `errorName` (when given) then receives the D-Bus error name.
 bool WithBus(const std::function<void(sdbus::IConnection&)>& calls,
-             std::string* errorName = nullptr);
+             std::string* errorName = nullptr, BusKind kind = BusKind::kSystem);
 
 // Helpers for use inside WithBus; they throw sdbus::Error as the calls do.
 bool HasOwner(sdbus::IConnection& bus, const std::string& service);

@@ -11,10 +11,12 @@
 #include "platform/Bluetooth.h"
 #include "platform/Diagnostics.h"
 #include "platform/PhoneHardware.h"
+#include "platform/Power.h"
 #include "platform/PowerStatus.h"
 #include "platform/Registry.h"
 #include "platform/Ril.h"
 #include "platform/SimManager.h"
+#include "platform/Sound.h"
 #include "platform/Telephony.h"
 #include "platform/WirelessDevices.h"
 #include "platform/linux/Bridge.h"
@@ -149,8 +151,7 @@ TEST_F(LinuxBackendTest, ModemRadioBandCellAndSignal) {
   ASSERT_TRUE(mm.Running());
   AddModem(mm);
   StartBridge();
-  ASSERT_TRUE(WaitUntil([&] { return State(phone::kRadioState) == "off"; }));
-  EXPECT_FALSE(phone::RadioIsOn());
+  ASSERT_TRUE(WaitUntil([&] { return State(phone::kRadioState) == "off" && !phone::RadioIsOn(); }));
   LocationListener listener;
 
   // The radio comes up under the band chosen in the registry: 2G only.
@@ -369,6 +370,63 @@ TEST_F(LinuxBackendTest, BatteryLevelAndExternalPower) {
       .onInterface(linuxphone::kUPowerInterface)
       .toValue(false);
   ASSERT_TRUE(WaitUntil([] { return GetBatteryState().onMains; }));
+}
+
+TEST_F(LinuxBackendTest, SoundSettingIsTheFeedbackProfile) {
+  SNDFILEINFO info;
+  // Without the feedback daemon there is no sound setting to read or change.
+  EXPECT_EQ(SndGetSound(SND_EVENT_ALL, &info), E_FAIL);
+  MockService feedback(linuxphone::kFeedbackService, linuxtest::FeedbackTemplate(), "", true);
+  ASSERT_TRUE(feedback.Running());
+  ASSERT_EQ(SndGetSound(SND_EVENT_ALL, &info), S_OK);
+  EXPECT_EQ(info.sstType, SND_SOUNDTYPE_ON);
+
+  auto profile = [&] {
+    return feedback.Object(linuxphone::kFeedbackPath)
+        ->getProperty("Profile")
+        .onInterface(linuxphone::kFeedbackInterface)
+        .get<std::string>();
+  };
+  SNDFILEINFO vibrate;
+  vibrate.sstType = SND_SOUNDTYPE_VIBRATE;
+  ASSERT_EQ(SndSetSound(SND_EVENT_ALL, vibrate, 1), S_OK);
+  EXPECT_EQ(profile(), "quiet");
+  ASSERT_EQ(SndGetSound(SND_EVENT_ALL, &info), S_OK);
+  EXPECT_EQ(info.sstType, SND_SOUNDTYPE_VIBRATE);
+
+  // Changed on the machine itself: read afresh, as the phone's setting is.
+  feedback.Object(linuxphone::kFeedbackPath)
+      ->setProperty("Profile")
+      .onInterface(linuxphone::kFeedbackInterface)
+      .toValue(std::string("silent"));
+  ASSERT_EQ(SndGetSound(SND_EVENT_ALL, &info), S_OK);
+  EXPECT_EQ(info.sstType, SND_SOUNDTYPE_NONE);
+
+  SNDFILEINFO file;
+  file.sstType = SND_SOUNDTYPE_FILE;
+  file.szPathName = "\\Windows\\ring.wav";
+  ASSERT_EQ(SndSetSound(SND_EVENT_ALL, file, 1), S_OK);
+  EXPECT_EQ(profile(), "full");
+  ASSERT_EQ(SndGetSound(SND_EVENT_ALL, &info), S_OK);
+  EXPECT_EQ(info.sstType, SND_SOUNDTYPE_FILE);
+  EXPECT_EQ(info.szPathName, file.szPathName);
+}
+
+TEST_F(LinuxBackendTest, PowerActionsGoToLogind) {
+  // Without logind the machine cannot be suspended: the request fails and nothing is recorded.
+  EXPECT_EQ(SetSystemPowerState("suspend", 0, POWER_FORCE), static_cast<DWORD>(ERROR_GEN_FAILURE));
+  EXPECT_EQ(GetSystemPowerStateWord(), "on");
+  MockService logind(linuxphone::kLogindService, "logind");
+  ASSERT_TRUE(logind.Running());
+  EXPECT_EQ(SetSystemPowerState("suspend", 0, POWER_FORCE), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(GetSystemPowerStateWord(), "suspend");
+  EXPECT_EQ(SetSystemPowerState("", POWER_STATE_RESET, 0), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(SetSystemPowerState("idle", 0, 0), static_cast<DWORD>(ERROR_SUCCESS));
+  auto suspend = Calls(logind, linuxphone::kLogindPath, "Suspend");
+  ASSERT_EQ(suspend.size(), 1u);
+  EXPECT_FALSE(suspend[0][0].get<bool>()) << "asked without interaction";
+  EXPECT_EQ(Calls(logind, linuxphone::kLogindPath, "Reboot").size(), 1u);
+  EXPECT_TRUE(Calls(logind, linuxphone::kLogindPath, "PowerOff").empty());
 }
 
 }  // namespace

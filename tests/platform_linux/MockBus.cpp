@@ -46,6 +46,7 @@ bool StartPrivateSystemBus() {
     addr.pop_back();
   g_busPid = static_cast<pid_t>(std::atol(pid));
   setenv("DBUS_SYSTEM_BUS_ADDRESS", addr.c_str(), 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", addr.c_str(), 1);
   std::atexit(StopBus);
   return true;
 }
@@ -67,11 +68,12 @@ bool NameHasOwner(const std::string& name) {
 }
 
 MockService::MockService(std::string busName, const std::string& templateName,
-                         const std::string& parametersJson)
+                         const std::string& parametersJson, bool sessionBus)
     : busName_(std::move(busName)) {
   // Debian's interpreter, which has python3-dbusmock (another one may come first on PATH).
-  std::vector<std::string> args = {"/usr/bin/python3", "-m",         "dbusmock",
-                                   "--system",         "--template", templateName};
+  std::vector<std::string> args = {"/usr/bin/python3", "-m",
+                                   "dbusmock",         sessionBus ? "--session" : "--system",
+                                   "--template",       templateName};
   if (!parametersJson.empty()) {
     args.push_back("--parameters");
     args.push_back(parametersJson);
@@ -123,6 +125,10 @@ std::unique_ptr<sdbus::IProxy> MockService::Object(const std::string& path) {
 
 std::string ModemTemplate() {
   return std::string(TELVANE_SOURCE_DIR) + "/tests/platform_linux/modemmanager_template.py";
+}
+
+std::string FeedbackTemplate() {
+  return std::string(TELVANE_SOURCE_DIR) + "/tests/platform_linux/feedbackd_template.py";
 }
 
 }  // namespace linuxtest

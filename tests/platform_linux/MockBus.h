@@ -10,8 +10,9 @@
 
 namespace linuxtest {
 
-// Starts the bus once per test binary and points DBUS_SYSTEM_BUS_ADDRESS of this process (and
-// of the programs it starts) at it. False when dbus-daemon could not be started.
+// Starts the bus once per test binary and points DBUS_SYSTEM_BUS_ADDRESS and
+// DBUS_SESSION_BUS_ADDRESS of this process (and of the programs it starts) at it. False when
+// dbus-daemon could not be started.
 bool StartPrivateSystemBus();
 
 // A connection of the test itself, for driving the mocks.
@@ -25,7 +26,7 @@ class MockService {
  public:
   // `templateName` is a python3-dbusmock template name or a path to a template file.
   MockService(std::string busName, const std::string& templateName,
-              const std::string& parametersJson = "");
+              const std::string& parametersJson = "", bool sessionBus = false);
   ~MockService();
   MockService(const MockService&) = delete;
   MockService& operator=(const MockService&) = delete;
@@ -41,7 +42,8 @@ class MockService {
   bool running_ = false;
 };
 
-// Path of the modem service template in the source tree.
+// Paths of our own templates in the source tree.
 std::string ModemTemplate();
+std::string FeedbackTemplate();
 
 }  // namespace linuxtest
