@@ -1,8 +1,16 @@
 #include "platform/linux/LinuxPhone.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/Bluetooth.h"
@@ -585,6 +593,132 @@ std::optional<bool> RequestPowerAction(const std::string& state) {
     // Not interactive: the program asks on the user's behalf, no prompt may appear.
     proxy->callMethod(method).onInterface(kLogindManager).withArguments(false);
   });
+}
+
+bool SendSms(const std::string& number, const std::string& text) {
+  return WithBus([&](sdbus::IConnection& bus) {
+    ModemView m = ReadModem(bus, false);
+    if (!m.present)
+      throw sdbus::Error("org.freedesktop.ModemManager1.Error.Core.NotFound", "no modem");
+    auto modem = sdbus::createProxy(bus, kMMService, m.path);
+    Properties properties{{"number", sdbus::Variant(number)}, {"text", sdbus::Variant(text)}};
+    sdbus::ObjectPath path;
+    modem->callMethod("Create")
+        .onInterface(kMMMessaging)
+        .withTimeout(kModemTimeout)
+        .withArguments(properties)
+        .storeResultsTo(path);
+    auto sms = sdbus::createProxy(bus, kMMService, path);
+    sms->callMethod("Send").onInterface(kMMSms).withTimeout(kModemTimeout);
+  });
+}
+
+namespace {
+
+// One header line's text: no line breaks, so nothing can start a header of its own.
+std::string HeaderText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c != '\r' && c != '\n')
+      out += c;
+  }
+  return out;
+}
+
+std::string Base64(const std::string& data) {
+  static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < data.size(); i += 3) {
+    unsigned n = (static_cast<unsigned char>(data[i]) << 16) |
+                 (static_cast<unsigned char>(data[i + 1]) << 8) |
+                 static_cast<unsigned char>(data[i + 2]);
+    for (int shift : {18, 12, 6, 0})
+      out += kAlphabet[(n >> shift) & 63];
+  }
+  if (i < data.size()) {
+    unsigned n = static_cast<unsigned char>(data[i]) << 16;
+    if (i + 1 < data.size())
+      n |= static_cast<unsigned char>(data[i + 1]) << 8;
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += i + 1 < data.size() ? kAlphabet[(n >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string AddressList(const std::vector<std::string>& addresses) {
+  std::string out;
+  for (const auto& a : addresses)
+    out += (out.empty() ? "" : ", ") + HeaderText(a);
+  return out;
+}
+
+}  // namespace
+
+std::string FormatMail(const Mail& mail) {
+  std::string subject = HeaderText(mail.subject);
+  bool ascii = std::all_of(subject.begin(), subject.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  std::string text;
+  if (!mail.to.empty())
+    text += "To: " + AddressList(mail.to) + "\n";
+  if (!mail.cc.empty())
+    text += "Cc: " + AddressList(mail.cc) + "\n";
+  if (!mail.bcc.empty())
+    text += "Bcc: " + AddressList(mail.bcc) + "\n";
+  // Text outside ASCII travels as an encoded word.
+  text += "Subject: " + (ascii ? subject : "=?UTF-8?B?" + Base64(subject) + "?=") + "\n";
+  text += "MIME-Version: 1.0\n";
+  text += "Content-Type: text/plain; charset=UTF-8\n";
+  text += "Content-Transfer-Encoding: 8bit\n\n";
+  text += mail.body;
+  if (text.back() != '\n')
+    text += "\n";
+  return text;
+}
+
+bool SendMail(const Mail& mail) {
+  const char* configured = std::getenv("TELVANE_SENDMAIL");
+  std::string mailer = configured && *configured ? configured : "/usr/sbin/sendmail";
+  std::string message = FormatMail(mail);
+  // A socket rather than a pipe: a mailer that stops reading makes the write fail
+  // (MSG_NOSIGNAL) instead of raising SIGPIPE in the whole program.
+  int input[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, input) != 0)
+    return false;
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(input[0]);
+    close(input[1]);
+    return false;
+  }
+  if (pid == 0) {
+    dup2(input[0], STDIN_FILENO);
+    execl(mailer.c_str(), mailer.c_str(), "-i", "-t", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(input[0]);
+  bool written = true;
+  for (std::size_t done = 0; done < message.size();) {
+    ssize_t n = send(input[1], message.data() + done, message.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      written = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  close(input[1]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  bool ok = written && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!ok)
+    Diagnostic("mailer %s failed (status %d)", mailer.c_str(), status);
+  return ok;
 }
 
 }  // namespace platform::linuxphone

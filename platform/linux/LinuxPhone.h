@@ -18,6 +18,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Types.h"
 
@@ -82,5 +83,24 @@ bool SetSoundProfile(int soundType);
 // off), asked without interaction. nullopt for a state logind has no action for; else whether
 // logind accepted it.
 std::optional<bool> RequestPowerAction(const std::string& state);
+
+// A text message through the modem: Messaging.Create with the number and text, then the new
+// message's Send. False without a modem or when it refused.
+bool SendSms(const std::string& number, const std::string& text);
+
+// Mail through the machine's sendmail-compatible mailer ($TELVANE_SENDMAIL, else
+// /usr/sbin/sendmail), given the message on its input with "-i -t": recipients come from the
+// To, Cc and Bcc headers. Line breaks in addresses and the subject are dropped, so no text can
+// add a header. False when the mailer could not be run or reported a failure.
+struct Mail {
+  std::vector<std::string> to;
+  std::vector<std::string> cc;
+  std::vector<std::string> bcc;
+  std::string subject;
+  std::string body;
+};
+bool SendMail(const Mail& mail);
+// The message as given to the mailer.
+std::string FormatMail(const Mail& mail);
 
 }  // namespace platform::linuxphone

@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
 #include "platform/Backend.h"
 #include "platform/Bluetooth.h"
 #include "platform/Diagnostics.h"
+#include "platform/Messaging.h"
 #include "platform/PhoneHardware.h"
 #include "platform/Power.h"
 #include "platform/PowerStatus.h"
@@ -427,6 +432,98 @@ TEST_F(LinuxBackendTest, PowerActionsGoToLogind) {
   EXPECT_FALSE(suspend[0][0].get<bool>()) << "asked without interaction";
   EXPECT_EQ(Calls(logind, linuxphone::kLogindPath, "Reboot").size(), 1u);
   EXPECT_TRUE(Calls(logind, linuxphone::kLogindPath, "PowerOff").empty());
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(LinuxBackendTest, SmsIsCreatedAndSentByTheModem) {
+  SMS_HANDLE sms = 0;
+  ASSERT_EQ(SmsOpen(SMS_MSGTYPE_TEXT, SMS_MODE_SEND, &sms), S_OK);
+  SMS_ADDRESS to;
+  to.ptsAddress = "+34600111222";
+  TEXT_PROVIDER_SPECIFIC_DATA data;
+  const BYTE text[] = {'h', 0, 'i', 0};
+  auto send = [&] {
+    return SmsSendMessage(sms, nullptr, &to, nullptr, text, sizeof text, &data,
+                          kTextProviderDataSize, SMSDE_OPTIMAL, 0, nullptr);
+  };
+  // No modem: the message is not sent, and not recorded as sent.
+  EXPECT_EQ(send(), E_FAIL);
+  EXPECT_TRUE(ListOutbox().empty());
+
+  MockService mm(linuxphone::kMMService, linuxtest::ModemTemplate());
+  ASSERT_TRUE(mm.Running());
+  AddModem(mm);
+  ASSERT_EQ(send(), S_OK);
+  SmsClose(sms);
+  auto created = Calls(mm, kModemPath, "Create");
+  ASSERT_EQ(created.size(), 1u);
+  auto properties = created[0][0].get<std::map<std::string, sdbus::Variant>>();
+  EXPECT_EQ(properties["number"].get<std::string>(), "+34600111222");
+  EXPECT_EQ(properties["text"].get<std::string>(), "hi");
+  EXPECT_EQ(Calls(mm, "/org/freedesktop/ModemManager1/SMS/0", "Send").size(), 1u);
+  EXPECT_EQ(ListOutbox().size(), 1u);
+}
+
+TEST_F(LinuxBackendTest, MailGoesThroughTheMailer) {
+  // A mailer that keeps its arguments and its input, and fails when told to.
+  auto dir = dev_.folder() / "mailer";
+  std::filesystem::create_directories(dir);
+  auto mailer = dir / "sendmail";
+  {
+    std::ofstream script(mailer);
+    script << "#!/bin/sh\necho \"$@\" > " << (dir / "args").string() << "\ncat > "
+           << (dir / "message").string() << "\n[ ! -e " << (dir / "fail").string() << " ]\n";
+  }
+  std::filesystem::permissions(mailer, std::filesystem::perms::owner_all);
+  setenv("TELVANE_SENDMAIL", mailer.c_str(), 1);
+
+  auto submit = [&](const std::string& subject) {
+    std::unique_ptr<mapi::IMAPISession> session;
+    EXPECT_EQ(mapi::MAPILogonEx(&session), S_OK);
+    std::unique_ptr<mapi::IMAPITable> table;
+    session->GetMsgStoresTable(mapi::MAPI_UNICODE, &table);
+    mapi::SRowSet rows;
+    table->QueryRows(1, 0, &rows);
+    std::unique_ptr<mapi::IMsgStore> store;
+    session->OpenMsgStore(std::get<mapi::Binary>(rows[0][0].Value), 0, &store);
+    std::vector<mapi::SPropValue> props;
+    store->GetProps({mapi::PR_CE_IPM_DRAFTS_ENTRYID}, mapi::MAPI_UNICODE, &props);
+    std::unique_ptr<mapi::IMAPIFolder> folder;
+    store->OpenEntry(std::get<mapi::Binary>(props[0].Value), mapi::MAPI_MODIFY, &folder);
+    std::unique_ptr<mapi::IMessage> message;
+    folder->CreateMessage(&message);
+    message->ModifyRecipients(
+        mapi::MODRECIP_ADD,
+        {{mapi::SPropValue::Long(mapi::PR_RECIPIENT_TYPE, mapi::MAPI_TO),
+          mapi::SPropValue::String(mapi::PR_EMAIL_ADDRESS, "ana@example.org")},
+         {mapi::SPropValue::Long(mapi::PR_RECIPIENT_TYPE, mapi::MAPI_BCC),
+          mapi::SPropValue::String(mapi::PR_EMAIL_ADDRESS, "luis@example.org")}});
+    message->SetProps({mapi::SPropValue::String(mapi::PR_SUBJECT, subject)});
+    return message->SubmitMessage(0);
+  };
+  // A subject cannot add a header of its own.
+  ASSERT_EQ(submit("Lunch\r\nBcc: eve@example.org"), S_OK);
+  std::string message = ReadFile(dir / "message");
+  EXPECT_NE(message.find("To: ana@example.org\n"), std::string::npos) << message;
+  EXPECT_NE(message.find("Bcc: luis@example.org\n"), std::string::npos) << message;
+  EXPECT_NE(message.find("Subject: LunchBcc: eve@example.org\n"), std::string::npos) << message;
+  EXPECT_EQ(ReadFile(dir / "args"), "-i -t\n");
+
+  ASSERT_EQ(submit("Caf\xc3\xa9"), S_OK);
+  EXPECT_NE(ReadFile(dir / "message").find("Subject: =?UTF-8?B?Q2Fmw6k=?=\n"), std::string::npos);
+  EXPECT_EQ(ListOutbox().size(), 2u);
+
+  // A mailer that reports a failure: the message is not sent, and not recorded as sent.
+  std::ofstream(dir / "fail").put('x');
+  EXPECT_EQ(submit("again"), E_FAIL);
+  EXPECT_EQ(ListOutbox().size(), 2u);
+  unsetenv("TELVANE_SENDMAIL");
 }
 
 }  // namespace

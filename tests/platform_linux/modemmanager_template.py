@@ -160,8 +160,7 @@ def Create(self, properties):
         'Number': dbus.String(properties.get('number', ''), variant_level=1),
         'Text': dbus.String(properties.get('text', ''), variant_level=1),
         'State': dbus.UInt32(0, variant_level=1),
-    }, [('Send', '', '', 'self.props["org.freedesktop.ModemManager1.Sms"]["State"] = '
-                         'dbus.UInt32(5)')])
+    }, [('Send', '', '', '')])
     messages = list(self.props[MESSAGING]['Messages']) + [dbus.ObjectPath(path)]
     self.props[MESSAGING]['Messages'] = dbus.Array(messages, signature='o')
     return dbus.ObjectPath(path)
