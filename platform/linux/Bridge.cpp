@@ -19,7 +19,7 @@ bool Bridge::Start() {
   };
   const Watched watched[] = {{kMMService, kModem},
                              {kBluezService, kBluetooth},
-                             {kNMService, kWifi},
+                             {kNMService, kWifi | kConnections},
                              {kUPowerService, kBattery}};
   try {
     bus_ = sdbus::createSystemBusConnection();
@@ -93,6 +93,8 @@ void Bridge::Run() {
         SyncBluetooth();
       if (dirty & kWifi)
         SyncWifi();
+      if (dirty & kConnections)
+        SyncConnections();
       if (dirty & kBattery)
         SyncBattery();
     } catch (const std::exception& e) {

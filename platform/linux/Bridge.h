@@ -32,7 +32,14 @@ class Bridge {
   void Stop();
 
  private:
-  enum Service : unsigned { kModem = 1, kBluetooth = 2, kWifi = 4, kBattery = 8, kAll = 15 };
+  enum Service : unsigned {
+    kModem = 1,
+    kBluetooth = 2,
+    kWifi = 4,
+    kBattery = 8,
+    kConnections = 16,
+    kAll = 31
+  };
 
   void Mark(unsigned services);
   void Run();

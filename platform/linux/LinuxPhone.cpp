@@ -19,12 +19,14 @@
 #include "platform/HardwareEvents.h"
 #include "platform/PhoneHardware.h"
 #include "platform/PowerStatus.h"
+#include "platform/Ras.h"
 #include "platform/Registry.h"
 #include "platform/Ril.h"
 #include "platform/SimManager.h"
 #include "platform/Sound.h"
 #include "platform/Store.h"
 #include "platform/Telephony.h"
+#include "platform/Text.h"
 #include "platform/WirelessDevices.h"
 #include "platform/linux/SystemBus.h"
 
@@ -395,6 +397,7 @@ void SyncAll() {
   SyncModem();
   SyncBluetooth();
   SyncWifi();
+  SyncConnections();
   SyncBattery();
 }
 
@@ -548,6 +551,154 @@ LONG SetWifiEnabled(bool on) {
   });
   SyncWifi();
   return done && present ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+}
+
+namespace {
+
+using ConnectionSettings = std::map<std::string, Properties>;
+
+// NMActiveConnectionState
+constexpr std::uint32_t kActiveActivating = 1;
+constexpr std::uint32_t kActiveActivated = 2;
+
+struct Profile {
+  std::string path;
+  std::string id;
+  std::string uuid;
+  std::string type;
+};
+
+struct ActiveLink {
+  std::string path;
+  std::string id;
+  std::uint32_t state = 0;
+  std::uint64_t sent = 0;
+  std::uint64_t received = 0;
+};
+
+std::vector<Profile> ReadProfiles(sdbus::IConnection& bus) {
+  auto settings = sdbus::createProxy(bus, kNMService, kNMSettingsPath);
+  std::vector<sdbus::ObjectPath> paths;
+  settings->callMethod("ListConnections").onInterface(kNMSettings).storeResultsTo(paths);
+  std::vector<Profile> profiles;
+  for (const auto& path : paths) {
+    auto connection = sdbus::createProxy(bus, kNMService, path);
+    ConnectionSettings values;
+    connection->callMethod("GetSettings").onInterface(kNMSettingsConnection).storeResultsTo(values);
+    const Properties& c = values["connection"];
+    Profile p{path, Get<std::string>(c, "id", ""), Get<std::string>(c, "uuid", ""),
+              Get<std::string>(c, "type", "")};
+    if (!p.id.empty() && p.type != "loopback")
+      profiles.push_back(std::move(p));
+  }
+  return profiles;
+}
+
+std::vector<ActiveLink> ReadActiveLinks(sdbus::IConnection& bus) {
+  std::vector<ActiveLink> links;
+  auto paths = GetProperty(bus, kNMService, kNMPath, kNMInterface, "ActiveConnections")
+                   .get<std::vector<sdbus::ObjectPath>>();
+  for (const auto& path : paths) {
+    Properties p = GetAll(bus, kNMService, path, kNMActive);
+    ActiveLink link{path, Get<std::string>(p, "Id", ""), Get<std::uint32_t>(p, "State", 0)};
+    auto devices = Get<std::vector<sdbus::ObjectPath>>(p, "Devices", {});
+    if (!devices.empty()) {
+      try {
+        Properties stats = GetAll(bus, kNMService, devices.front(), kNMStatistics);
+        // The counters move only while a refresh rate is set.
+        if (Get<std::uint32_t>(stats, "RefreshRateMs", 0) == 0) {
+          SetProperty(bus, kNMService, devices.front(), kNMStatistics, "RefreshRateMs",
+                      sdbus::Variant(std::uint32_t{2000}));
+        }
+        link.sent = Get<std::uint64_t>(stats, "TxBytes", 0);
+        link.received = Get<std::uint64_t>(stats, "RxBytes", 0);
+      } catch (const sdbus::Error& e) {
+        Diagnostic("connection statistics: %s", e.what());
+      }
+    }
+    links.push_back(std::move(link));
+  }
+  return links;
+}
+
+std::string UpperGuid(const std::string& uuid) {
+  std::string guid = "{";
+  for (char c : uuid)
+    guid += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return guid + "}";
+}
+
+}  // namespace
+
+void SyncConnections() {
+  bool present = false;
+  std::vector<Profile> profiles;
+  std::vector<ActiveLink> links;
+  bool ok = WithBus([&](sdbus::IConnection& bus) {
+    present = HasOwner(bus, kNMService);
+    if (!present)
+      return;
+    profiles = ReadProfiles(bus);
+    links = ReadActiveLinks(bus);
+  });
+  if (!ok || !present)
+    return;
+  std::vector<DialUpEntry> entries = ListDialUpEntries();
+  for (const Profile& p : profiles) {
+    bool known = std::any_of(entries.begin(), entries.end(),
+                             [&](const DialUpEntry& e) { return EqualsNoCase(e.name, p.id); });
+    std::string error;
+    if (!known && !AddDialUpEntry(p.id, UpperGuid(p.uuid), true, &error))
+      Diagnostic("connection profile %s: %s", p.id.c_str(), error.c_str());
+    std::optional<DWORD> state;
+    std::uint64_t sent = 0;
+    std::uint64_t received = 0;
+    for (const ActiveLink& link : links) {
+      if (link.id != p.id)
+        continue;
+      if (link.state == kActiveActivated)
+        state = RASCS_Connected;
+      else if (link.state == kActiveActivating)
+        state = RASCS_ConnectDevice;
+      sent = link.sent;
+      received = link.received;
+    }
+    dialup::MirrorLink(p.id, state, sent, received);
+  }
+}
+
+bool ActivateConnection(const std::string& entry) {
+  bool found = false;
+  bool ok = WithBus([&](sdbus::IConnection& bus) {
+    for (const Profile& p : ReadProfiles(bus)) {
+      if (!EqualsNoCase(p.id, entry))
+        continue;
+      found = true;
+      auto manager = sdbus::createProxy(bus, kNMService, kNMPath);
+      sdbus::ObjectPath active;
+      manager->callMethod("ActivateConnection")
+          .onInterface(kNMInterface)
+          .withArguments(sdbus::ObjectPath(p.path), sdbus::ObjectPath("/"), sdbus::ObjectPath("/"))
+          .storeResultsTo(active);
+      return;
+    }
+  });
+  return ok && found;
+}
+
+bool DeactivateConnection(const std::string& entry) {
+  return WithBus([&](sdbus::IConnection& bus) {
+    if (!HasOwner(bus, kNMService))
+      return;
+    for (const ActiveLink& link : ReadActiveLinks(bus)) {
+      if (!EqualsNoCase(link.id, entry))
+        continue;
+      auto manager = sdbus::createProxy(bus, kNMService, kNMPath);
+      manager->callMethod("DeactivateConnection")
+          .onInterface(kNMInterface)
+          .withArguments(sdbus::ObjectPath(link.path));
+    }
+  });
 }
 
 std::optional<int> SoundProfileType() {

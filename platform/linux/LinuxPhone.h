@@ -73,6 +73,16 @@ int SetBluetoothMode(DWORD mode);
 // missing.
 LONG SetWifiEnabled(bool on);
 
+// NetworkManager's connection profiles as the dial-up entries (named by their id, reaching the
+// network of their UUID), their active connections as the entries' links, with the traffic of
+// the link's first device from its statistics.
+void SyncConnections();
+// Activates the profile named `entry` (NetworkManager chooses the device). False when there is
+// no such profile or it refused.
+bool ActivateConnection(const std::string& entry);
+// Deactivates the profile's active connection; true also when it has none.
+bool DeactivateConnection(const std::string& entry);
+
 // feedbackd's profile ("full", "quiet", "silent") as the sound setting: on (or a sound file)
 // is full, vibrate is quiet, silent is silent. nullopt / false without the service or when it
 // refused.

@@ -37,6 +37,12 @@ inline constexpr const char* kNMService = "org.freedesktop.NetworkManager";
 inline constexpr const char* kNMPath = "/org/freedesktop/NetworkManager";
 inline constexpr const char* kNMInterface = "org.freedesktop.NetworkManager";
 inline constexpr const char* kNMDevice = "org.freedesktop.NetworkManager.Device";
+inline constexpr const char* kNMStatistics = "org.freedesktop.NetworkManager.Device.Statistics";
+inline constexpr const char* kNMSettingsPath = "/org/freedesktop/NetworkManager/Settings";
+inline constexpr const char* kNMSettings = "org.freedesktop.NetworkManager.Settings";
+inline constexpr const char* kNMSettingsConnection =
+    "org.freedesktop.NetworkManager.Settings.Connection";
+inline constexpr const char* kNMActive = "org.freedesktop.NetworkManager.Connection.Active";
 inline constexpr const char* kUPowerService = "org.freedesktop.UPower";
 inline constexpr const char* kUPowerPath = "/org/freedesktop/UPower";
 inline constexpr const char* kUPowerInterface = "org.freedesktop.UPower";

@@ -13,11 +13,13 @@
 
 #include "platform/Backend.h"
 #include "platform/Bluetooth.h"
+#include "platform/ConnMgr.h"
 #include "platform/Diagnostics.h"
 #include "platform/Messaging.h"
 #include "platform/PhoneHardware.h"
 #include "platform/Power.h"
 #include "platform/PowerStatus.h"
+#include "platform/Ras.h"
 #include "platform/Registry.h"
 #include "platform/Ril.h"
 #include "platform/SimManager.h"
@@ -524,6 +526,87 @@ TEST_F(LinuxBackendTest, MailGoesThroughTheMailer) {
   EXPECT_EQ(submit("again"), E_FAIL);
   EXPECT_EQ(ListOutbox().size(), 2u);
   unsetenv("TELVANE_SENDMAIL");
+}
+
+TEST_F(LinuxBackendTest, ConnectionProfilesAreTheDialUpEntries) {
+  MockService nm(linuxphone::kNMService, "networkmanager");
+  ASSERT_TRUE(nm.Running());
+  std::string devicePath;
+  nm.Object(linuxphone::kNMPath)
+      ->callMethod("AddWiFiDevice")
+      .onInterface(kDbusMock)
+      .withArguments(std::string("wlan0dev"), std::string("wlan0"), std::int32_t{100})
+      .storeResultsTo(devicePath);
+  std::map<std::string, sdbus::Variant> statistics{{"RefreshRateMs", sdbus::Variant(0u)},
+                                                   {"TxBytes", sdbus::Variant(std::uint64_t{0})},
+                                                   {"RxBytes", sdbus::Variant(std::uint64_t{0})}};
+  nm.Object(devicePath)
+      ->callMethod("AddProperties")
+      .onInterface(kDbusMock)
+      .withArguments(std::string(linuxphone::kNMStatistics), statistics);
+  std::map<std::string, std::map<std::string, sdbus::Variant>> profile{
+      {"connection",
+       {{"id", sdbus::Variant(std::string("Mobile data"))},
+        {"uuid", sdbus::Variant(std::string("0d3f6a4e-8c1b-4b5e-9a2f-7e6d5c4b3a21"))},
+        {"type", sdbus::Variant(std::string("gsm"))}}}};
+  sdbus::ObjectPath profilePath;
+  nm.Object(linuxphone::kNMSettingsPath)
+      ->callMethod("AddConnection")
+      .onInterface(linuxphone::kNMSettings)
+      .withArguments(profile)
+      .storeResultsTo(profilePath);
+  StartBridge();
+  auto entry = [] {
+    for (const DialUpEntry& e : ListDialUpEntries()) {
+      if (e.name == "Mobile data")
+        return std::optional(e);
+    }
+    return std::optional<DialUpEntry>();
+  };
+  ASSERT_TRUE(WaitUntil([&] { return entry().has_value(); }));
+  EXPECT_EQ(entry()->guid, "{0D3F6A4E-8C1B-4B5E-9A2F-7E6D5C4B3A21}");
+
+  // The connection manager activates the profile.
+  CONNMGR_CONNECTIONINFO info;
+  info.dwParams = CONNMGR_PARAM_GUIDDESTNET;
+  ASSERT_EQ(CLSIDFromString(entry()->guid, &info.guidDestNet), S_OK);
+  HCONNECTION handle = 0;
+  ASSERT_EQ(ConnMgrEstablishConnection(info, &handle), S_OK);
+  RASCONNSTATUS status;
+  ASSERT_TRUE(WaitUntil([&] {
+    return RasGetConnectStatus(handle, &status) == 0 && status.rasconnstate == RASCS_Connected;
+  }));
+  EXPECT_EQ(Calls(nm, linuxphone::kNMPath, "ActivateConnection").size(), 1u);
+  ASSERT_EQ(RasHangUp(handle), 0u);
+  EXPECT_EQ(Calls(nm, linuxphone::kNMPath, "DeactivateConnection").size(), 1u);
+  std::vector<RASCONN> connections;
+  RasEnumConnections(&connections, 10);
+  EXPECT_TRUE(connections.empty());
+
+  // Connected on the machine itself, with the device's traffic; then dropped there.
+  std::string activePath;
+  nm.Object(linuxphone::kNMPath)
+      ->callMethod("AddActiveConnection")
+      .onInterface(kDbusMock)
+      .withArguments(std::vector<std::string>{devicePath}, std::string(profilePath),
+                     std::string("/"), std::string("7"), std::uint32_t{2})
+      .storeResultsTo(activePath);
+  ASSERT_TRUE(WaitUntil([&] { return entry()->state == RASCS_Connected; }));
+  nm.Object(devicePath)
+      ->callMethod("UpdateProperties")
+      .onInterface(kDbusMock)
+      .withArguments(
+          std::string(linuxphone::kNMStatistics),
+          std::map<std::string, sdbus::Variant>{{"RxBytes", sdbus::Variant(std::uint64_t{5000})}});
+  ASSERT_TRUE(WaitUntil([&] { return entry()->bytesReceived == 5000; }));
+  RAS_STATS stats;
+  ASSERT_EQ(RasGetLinkStatistics(entry()->handle, 1, &stats), 0u);
+  EXPECT_EQ(stats.dwBytesRcved, 5000u);
+  nm.Object(linuxphone::kNMPath)
+      ->callMethod("RemoveActiveConnection")
+      .onInterface(kDbusMock)
+      .withArguments(devicePath, activePath);
+  ASSERT_TRUE(WaitUntil([&] { return entry()->handle == 0; }));
 }
 
 }  // namespace
