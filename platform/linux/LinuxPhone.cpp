@@ -11,8 +11,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
+#include "platform/Backlight.h"
 #include "platform/Bluetooth.h"
 #include "platform/Device.h"
 #include "platform/Diagnostics.h"
@@ -391,6 +394,11 @@ void SyncBattery() {
   BatteryState now = GetBatteryState();
   if (now.percent != percent || now.onMains != onMains)
     SetBatteryState(percent, onMains);
+  // The backlight follows the power source, as the phone's driver does.
+  if (now.onMains != onMains) {
+    BacklightLevels levels = GetBacklightLevels();
+    ApplyBacklight(levels.battery, levels.ac);
+  }
 }
 
 void SyncAll() {
@@ -698,6 +706,29 @@ bool DeactivateConnection(const std::string& entry) {
           .onInterface(kNMInterface)
           .withArguments(sdbus::ObjectPath(link.path));
     }
+  });
+}
+
+bool ApplyBacklight(DWORD battery, DWORD ac, const std::string& backlightClass) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(backlightClass, ec))
+    names.push_back(entry.path().filename().string());
+  if (names.empty())
+    return false;
+  std::sort(names.begin(), names.end());
+  std::ifstream in(fs::path(backlightClass) / names.front() / "max_brightness");
+  std::uint64_t maximum = 0;
+  if (!(in >> maximum) || maximum == 0)
+    return false;
+  DWORD level = std::min(GetBatteryState().onMains ? ac : battery, kMaxBrightness);
+  auto value = static_cast<std::uint32_t>(maximum * level / kMaxBrightness);
+  return WithBus([&](sdbus::IConnection& bus) {
+    auto session = sdbus::createProxy(bus, kLogindService, kLogindSessionPath);
+    session->callMethod("SetBrightness")
+        .onInterface(kLogindSession)
+        .withArguments(std::string("backlight"), names.front(), value);
   });
 }
 

@@ -83,6 +83,13 @@ bool ActivateConnection(const std::string& entry);
 // Deactivates the profile's active connection; true also when it has none.
 bool DeactivateConnection(const std::string& entry);
 
+// The backlight level in effect (the one for external power while the phone is on it, else
+// the battery one; 0..kMaxBrightness) on the machine's first backlight below `backlightClass`,
+// scaled to its max_brightness and set through logind's Session.SetBrightness, which needs no
+// privileges. False without a backlight or when logind refused.
+bool ApplyBacklight(DWORD battery, DWORD ac,
+                    const std::string& backlightClass = "/sys/class/backlight");
+
 // feedbackd's profile ("full", "quiet", "silent") as the sound setting: on (or a sound file)
 // is full, vibrate is quiet, silent is silent. nullopt / false without the service or when it
 // refused.

@@ -54,6 +54,8 @@ inline constexpr const char* kFeedbackInterface = "org.sigxcpu.Feedback";
 inline constexpr const char* kLogindService = "org.freedesktop.login1";
 inline constexpr const char* kLogindPath = "/org/freedesktop/login1";
 inline constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
+inline constexpr const char* kLogindSessionPath = "/org/freedesktop/login1/session/auto";
+inline constexpr const char* kLogindSession = "org.freedesktop.login1.Session";
 inline constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
 inline constexpr const char* kObjectManagerInterface = "org.freedesktop.DBus.ObjectManager";
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Backend.h"
+#include "platform/Backlight.h"
 #include "platform/Bluetooth.h"
 #include "platform/ConnMgr.h"
 #include "platform/Diagnostics.h"
@@ -607,6 +608,35 @@ TEST_F(LinuxBackendTest, ConnectionProfilesAreTheDialUpEntries) {
       .onInterface(kDbusMock)
       .withArguments(devicePath, activePath);
   ASSERT_TRUE(WaitUntil([&] { return entry()->handle == 0; }));
+}
+
+TEST_F(LinuxBackendTest, BacklightLevelThroughLogind) {
+  MockService logind(linuxphone::kLogindService, "logind");
+  ASSERT_TRUE(logind.Running());
+  logind.Object(linuxphone::kLogindPath)
+      ->callMethod("AddObject")
+      .onInterface(kDbusMock)
+      .withArguments(std::string(linuxphone::kLogindSessionPath),
+                     std::string(linuxphone::kLogindSession),
+                     std::map<std::string, sdbus::Variant>{},
+                     std::vector<sdbus::Struct<std::string, std::string, std::string, std::string>>{
+                         {"SetBrightness", "ssu", "", ""}});
+  // A machine with one backlight of 255 steps.
+  auto sysfs = dev_.folder() / "backlight";
+  std::filesystem::create_directories(sysfs / "panel0");
+  std::ofstream(sysfs / "panel0" / "max_brightness") << "255\n";
+  ASSERT_TRUE(SetBatteryState(50, false));
+  ASSERT_TRUE(linuxphone::ApplyBacklight(4, 10, sysfs.string()));
+  ASSERT_TRUE(SetBatteryState(50, true));
+  ASSERT_TRUE(linuxphone::ApplyBacklight(4, 10, sysfs.string()));
+  auto calls = Calls(logind, linuxphone::kLogindSessionPath, "SetBrightness");
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0][0].get<std::string>(), "backlight");
+  EXPECT_EQ(calls[0][1].get<std::string>(), "panel0");
+  EXPECT_EQ(calls[0][2].get<std::uint32_t>(), 102u) << "the battery level, 4 of 10";
+  EXPECT_EQ(calls[1][2].get<std::uint32_t>(), 255u) << "the level on external power";
+  // No backlight on the machine: nothing to set.
+  EXPECT_FALSE(linuxphone::ApplyBacklight(4, 10, (dev_.folder() / "none").string()));
 }
 
 }  // namespace
