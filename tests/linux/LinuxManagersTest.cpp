@@ -13,6 +13,7 @@
 #include "location/RilMgr.h"
 #include "location/ScheduleEngine.h"
 #include "managers/BTMgr.h"
+#include "managers/MessageMgr.h"
 #include "managers/MobilePhoneMgr.h"
 #include "managers/RadioTestSupport.h"
 #include "platform/Backend.h"
@@ -167,6 +168,15 @@ TEST_F(LinuxScheduleTest, PlaceIsEnteredFromTheModemsLocation) {
   work.SetStart(8, 0);
   work.SetEnd(18, 0);
   db->GetTablePeriods()->Insert(work);
+  // Entering the frame sends a text message through the messaging manager.
+  CMessageMgr messages;
+  CStrAction sms;
+  sms.SetIdPeriod(work.GetId());
+  sms.SetMgrId(CScheduleEngine::ACTION_SMS);
+  sms.SetType(CStrAction::TYPE_ENTER);
+  sms.SetSzOp1("+34600111222");
+  sms.SetSzOp3("At the office");
+  db->GetTableActions()->Insert(sms);
 
   ril = std::make_unique<CRilMgr>();
   CScheduleEngine* engine = CScheduleEngine::Instance();
@@ -184,6 +194,21 @@ TEST_F(LinuxScheduleTest, PlaceIsEnteredFromTheModemsLocation) {
   }));
   ASSERT_TRUE(locationtest::WaitFor(
       [] { return CRegistrySettings::Instance()->GetString("current_place") == "Office"; }));
+  // The modem was asked to create and send it.
+  using CallLog = std::vector<sdbus::Struct<std::uint64_t, std::vector<sdbus::Variant>>>;
+  CallLog created;
+  ASSERT_TRUE(locationtest::WaitFor([&] {
+    mm.Object(kModemPath)
+        ->callMethod("GetMethodCalls")
+        .onInterface("org.freedesktop.DBus.Mock")
+        .withArguments(std::string("Create"))
+        .storeResultsTo(created);
+    return !created.empty();
+  }));
+  auto properties = created[0].get<1>()[0].get<std::map<std::string, sdbus::Variant>>();
+  EXPECT_EQ(properties["number"].get<std::string>(), "+34600111222");
+  EXPECT_EQ(properties["text"].get<std::string>(), "At the office");
+  CScheduleEngine::DestroyInstance();
 }
 
 }  // namespace
