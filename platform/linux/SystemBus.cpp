@@ -1,7 +1,6 @@
 #include "platform/linux/SystemBus.h"
 
 #include <memory>
-#include <mutex>
 
 #include "platform/Diagnostics.h"
 
@@ -11,20 +10,16 @@ namespace {
 
 constexpr auto kCallTimeout = std::chrono::seconds(20);
 
-struct Connection {
-  std::mutex mutex;
-  std::unique_ptr<sdbus::IConnection> bus;
-};
-Connection g_system;
-Connection g_session;
+// One connection per thread and bus: sd-bus connections are used by one thread at a time, and a
+// long modem call (enabling takes seconds) on one thread must not hold up another's.
+thread_local std::unique_ptr<sdbus::IConnection> t_system;
+thread_local std::unique_ptr<sdbus::IConnection> t_session;
 
 }  // namespace
 
 bool WithBus(const std::function<void(sdbus::IConnection&)>& calls, std::string* errorName,
              BusKind kind) {
-  Connection& c = kind == BusKind::kSystem ? g_system : g_session;
-  std::lock_guard lock(c.mutex);
-  std::unique_ptr<sdbus::IConnection>& bus = c.bus;
+  std::unique_ptr<sdbus::IConnection>& bus = kind == BusKind::kSystem ? t_system : t_session;
   try {
     if (!bus) {
       bus = kind == BusKind::kSystem ? sdbus::createSystemBusConnection()
@@ -35,7 +30,7 @@ bool WithBus(const std::function<void(sdbus::IConnection&)>& calls, std::string*
   } catch (const sdbus::Error& e) {
     if (errorName)
       *errorName = e.getName();
-    Diagnostic("system bus: %s", e.what());
+    Diagnostic("D-Bus call: %s", e.what());
     // A broken connection is made anew by the next call; an error reply leaves it usable.
     if (e.getName().rfind("System.Error.", 0) == 0)
       bus.reset();

@@ -8,8 +8,8 @@
 // The system bus is the one sd-bus finds (DBUS_SYSTEM_BUS_ADDRESS, else the standard socket),
 // so tests point it at a private bus with mock services.
 //
-// Threads: every call may be made from any thread; the calls of a process go one at a time
-// over one connection, opened on first use and opened again after it broke.
+// Threads: every call may be made from any thread; each thread has its own connection to each
+// bus, opened on first use and opened again after it broke.
 #pragma once
 
 #include <sdbus-c++/sdbus-c++.h>
