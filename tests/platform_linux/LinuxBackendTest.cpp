@@ -210,6 +210,27 @@ TEST_F(LinuxBackendTest, ModemRadioBandCellAndSignal) {
   EXPECT_EQ(widest.get<1>(), 0u);
 }
 
+TEST_F(LinuxBackendTest, CallsInProgressFollowTheModemsVoiceCalls) {
+  MockService mm(linuxphone::kMMService, linuxtest::ModemTemplate());
+  ASSERT_TRUE(mm.Running());
+  AddModem(mm);
+  StartBridge();
+  auto setCalls = [&](std::vector<sdbus::ObjectPath> calls) {
+    mm.Object(kModemPath)
+        ->callMethod("UpdateProperties")
+        .onInterface(kDbusMock)
+        .withArguments(std::string("org.freedesktop.ModemManager1.Modem.Voice"),
+                       std::map<std::string, sdbus::Variant>{{"Calls", sdbus::Variant(calls)}});
+  };
+  setCalls({sdbus::ObjectPath("/org/freedesktop/ModemManager1/Call/0")});
+  ASSERT_TRUE(WaitUntil([] { return phone::ActiveCalls() == 1; }));
+  DWORD count = 0;
+  RegistryGetDWORD(HKEY_LOCAL_MACHINE, phone::kStatusKey, phone::kActiveCallCountValue, &count);
+  EXPECT_EQ(count, 1u);
+  setCalls({});
+  ASSERT_TRUE(WaitUntil([] { return phone::ActiveCalls() == 0; }));
+}
+
 TEST_F(LinuxBackendTest, SimPinGoesToTheModemsSim) {
   MockService mm(linuxphone::kMMService, linuxtest::ModemTemplate());
   ASSERT_TRUE(mm.Running());
