@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/Registry.h"
 #include "platform/Store.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform {
 
@@ -39,7 +43,12 @@ void ApplyBacklight(Device& dev) {
     });
   } catch (const StoreError&) {
     // A driver that cannot record its levels keeps the old ones.
+    return;
   }
+#ifdef TELVANE_LINUX_BACKEND
+  if (backend::IsLinux())
+    linuxphone::ApplyBacklight(levels.battery, levels.ac);
+#endif
 }
 
 }  // namespace

@@ -4,10 +4,14 @@
 #include <map>
 #include <mutex>
 
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Registry.h"
 #include "platform/Store.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform {
 
@@ -75,11 +79,17 @@ int BthGetMode(DWORD* mode) {
     return ERROR_GEN_FAILURE;
   bool fail = false;
   DWORD current = BTH_POWER_OFF;
+  // A phone without an adapter (the Linux backend records it) has no mode to read.
+  bool absentFails = backend::IsLinux();
   try {
     dev->store().Transaction([&] {
       std::int64_t pending = dev->GetStateInt(kBluetoothReadFailuresState, 0);
       if (pending > 0) {
         dev->SetStateInt(kBluetoothReadFailuresState, pending - 1);
+        fail = true;
+        return;
+      }
+      if (absentFails && dev->GetState(kBluetoothModeState) == bluetooth::detail::kAbsent) {
         fail = true;
         return;
       }
@@ -97,24 +107,38 @@ int BthGetMode(DWORD* mode) {
 int BthSetMode(DWORD mode) {
   if (mode > BTH_DISCOVERABLE)
     return ERROR_INVALID_PARAMETER;
+#ifdef TELVANE_LINUX_BACKEND
+  if (backend::IsLinux())
+    return linuxphone::SetBluetoothMode(mode);
+#endif
+  return bluetooth::detail::StoreMode(mode) ? 0 : ERROR_GEN_FAILURE;
+}
+
+namespace bluetooth::detail {
+
+bool StoreMode(std::optional<DWORD> mode) {
   Device* dev = Device::Current();
   if (!dev)
-    return ERROR_GEN_FAILURE;
+    return false;
+  std::string word = mode ? BluetoothModeName(*mode) : kAbsent;
   bool changed = false;
   try {
     dev->store().Transaction([&] {
-      changed = ReadMode(*dev) != mode || !dev->GetState(kBluetoothModeState);
-      dev->SetState(kBluetoothModeState, BluetoothModeName(mode));
+      changed = dev->GetState(kBluetoothModeState) != word;
+      dev->SetState(kBluetoothModeState, word);
     });
   } catch (const StoreError&) {
-    return ERROR_GEN_FAILURE;
+    return false;
   }
+  DWORD current = mode.value_or(BTH_POWER_OFF);
   RegistrySetDWORD(HKEY_LOCAL_MACHINE, "System\\State\\Hardware", "Bluetooth",
-                   PublishedState(mode));
+                   PublishedState(current));
   if (changed)
-    BroadcastHardwareEvent(kModeChangedEvent, std::to_string(mode));
-  return 0;
+    BroadcastHardwareEvent(kModeChangedEvent, std::to_string(current));
+  return true;
 }
+
+}  // namespace bluetooth::detail
 
 HBTNOTIFY RequestBluetoothNotifications(DWORD classes, HMSGQUEUE queue) {
   if (!Device::Current() || !(classes & BTE_CLASS_STACK))

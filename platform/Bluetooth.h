@@ -73,4 +73,14 @@ void FailNextBluetoothReads(int count);
 // Reads still to fail.
 int PendingBluetoothReadFailures();
 
+namespace bluetooth::detail {
+// Word of kBluetoothModeState for a phone whose Bluetooth service or adapter is missing (the
+// Linux backend); BthGetMode then fails.
+inline constexpr const char* kAbsent = "absent";
+// Records the radio's mode (nullopt: no adapter) as the phone shows it: the state value, the
+// published value and, when it changed, the stack event. Used by the backends; returns false
+// when no device is open.
+bool StoreMode(std::optional<DWORD> mode);
+}  // namespace bluetooth::detail
+
 }  // namespace platform

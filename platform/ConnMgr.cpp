@@ -5,12 +5,16 @@
 #include <memory>
 #include <vector>
 
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Ras.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "platform/Window.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform {
 
@@ -186,8 +190,20 @@ HRESULT ConnMgrEstablishConnection(const CONNMGR_CONNECTIONINFO& info, HCONNECTI
     return E_FAIL;
   *out = handle;
   // A link already up or on its way needs nothing more.
-  if (created)
-    CompleteLater(handle);
+  if (!created)
+    return S_OK;
+#ifdef TELVANE_LINUX_BACKEND
+  // The machine's network service brings the link up; the mirror reports it when it is.
+  if (backend::IsLinux()) {
+    if (linuxphone::ActivateConnection(chosen->name)) {
+      linuxphone::SyncConnections();
+    } else if (DWORD status = dialup::CompleteConnection(handle, false)) {
+      ConnMgrNotifyStatusChange(status);
+    }
+    return S_OK;
+  }
+#endif
+  CompleteLater(handle);
   return S_OK;
 }
 

@@ -5,9 +5,13 @@
 #include <mutex>
 #include <set>
 
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/Json.h"
 #include "platform/Text.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform {
 
@@ -217,6 +221,21 @@ class Message : public mapi::IMessage {
     if (data_->bodyWritten)
       addTag(mapi::PR_BODY);
     json["properties"] = properties;
+#ifdef TELVANE_LINUX_BACKEND
+    if (backend::IsLinux()) {
+      linuxphone::Mail mail;
+      for (const auto& r : data_->recipients) {
+        auto& list = r.type == mapi::MAPI_CC    ? mail.cc
+                     : r.type == mapi::MAPI_BCC ? mail.bcc
+                                                : mail.to;
+        list.push_back(r.address);
+      }
+      mail.subject = subject;
+      mail.body = body;
+      if (!linuxphone::SendMail(mail))
+        return E_FAIL;
+    }
+#endif
     try {
       dev->AddActivity("mail", JsonText(json));
     } catch (const StoreError&) {
@@ -359,6 +378,13 @@ HRESULT SmsSendMessage(SMS_HANDLE handle, const SMS_ADDRESS* serviceCenter,
                {"text", DecodeUtf16(data, dataSize)},
                {"bytes", dataSize},
                {"class", static_cast<std::int64_t>(providerData->psMessageClass)}};
+#ifdef TELVANE_LINUX_BACKEND
+  // The modem sends it; the outbox still records what the program sent.
+  if (backend::IsLinux() &&
+      !linuxphone::SendSms(json["to"].get<std::string>(), json["text"].get<std::string>())) {
+    return E_FAIL;
+  }
+#endif
   try {
     dev->AddActivity("sms", JsonText(json));
   } catch (const StoreError&) {

@@ -5,12 +5,17 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <vector>
 
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/Endpoint.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/Bridge.h"
+#endif
 
 namespace platform {
 
@@ -95,6 +100,15 @@ bool NotificationRunner::Serve(bool once) {
     dev->endpoint().SetHandler(PacketKind::kWakeRunner, [this](const auto&) { Wake(); });
     dev->endpoint().SetRole("runner");
   }
+#ifdef TELVANE_LINUX_BACKEND
+  // The runner serves the device for as long as the program may need it, so on the Linux
+  // backend it also keeps the phone's state in step with the machine's services.
+  std::unique_ptr<linuxphone::Bridge> bridge;
+  if (!once && backend::IsLinux()) {
+    bridge = std::make_unique<linuxphone::Bridge>();
+    bridge->Start();
+  }
+#endif
   for (;;) {
     RunDue(Clock::LocalNowMs());
     if (once)

@@ -2,11 +2,15 @@
 
 #include <cctype>
 
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Registry.h"
 #include "platform/SimManager.h"
 #include "platform/Telephony.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform::phone {
 
@@ -111,14 +115,18 @@ bool RadioIsOn() {
   return (ReadStatus() & kStatusRadioOff) == 0;
 }
 
-void SetRadioPower(bool on) {
+bool SetRadioPower(bool on) {
+#ifdef TELVANE_LINUX_BACKEND
+  if (backend::IsLinux())
+    return linuxphone::SetRadioPower(on);
+#endif
   Device* dev = Dev();
   if (!dev)
-    return;
+    return true;
   EnsureState();
   if (RadioIsOn() == on) {
     dev->SetState(kRadioState, on ? "on" : "off");
-    return;
+    return true;
   }
   std::string mode = ReadBandMode();
   bool locked = false;
@@ -142,9 +150,14 @@ void SetRadioPower(bool on) {
   BroadcastHardwareEvent(kRadioEvent, on ? "on" : "off");
   if (locked)
     SimChanged("pin");
+  return true;
 }
 
 bool RegisterNetwork() {
+#ifdef TELVANE_LINUX_BACKEND
+  if (backend::IsLinux())
+    return linuxphone::RegisterNetwork();
+#endif
   Device* dev = Dev();
   if (!dev)
     return false;
@@ -216,6 +229,10 @@ void UserUnlockSim() {
 }
 
 HRESULT UnlockSimWithPin(const std::string& pin) {
+#ifdef TELVANE_LINUX_BACKEND
+  if (backend::IsLinux())
+    return linuxphone::UnlockSim(pin);
+#endif
   Device* dev = Dev();
   if (!dev)
     return E_FAIL;
@@ -315,6 +332,10 @@ std::string CallForward() {
 }
 
 LONG SetCallForward(const std::string& number) {
+#ifdef TELVANE_LINUX_BACKEND
+  if (backend::IsLinux())
+    return linuxphone::SetCallForward(number);
+#endif
   Device* dev = Dev();
   if (!dev)
     return LINEERR_OPERATIONFAILED;

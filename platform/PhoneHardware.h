@@ -68,8 +68,9 @@ void EnsureState();
 // The radio is on when "Status" lacks bit 0x10 (also when the value cannot be read).
 bool RadioIsOn();
 // Powers the radio up (equipment state full) or down (minimum), as described above. Nothing
-// changes when it already is in that state.
-void SetRadioPower(bool on);
+// changes when it already is in that state. False when the radio refused (only a real modem
+// does; the simulated radio always obeys).
+bool SetRadioPower(bool on);
 // Registers on the network under the band the radio runs in. False (nothing changes) while the
 // radio is off or the SIM is not ready.
 bool RegisterNetwork();

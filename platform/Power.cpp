@@ -1,8 +1,12 @@
 #include "platform/Power.h"
 
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Store.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform {
 
@@ -47,6 +51,13 @@ DWORD SetSystemPowerState(std::string_view stateName, DWORD stateFlags, DWORD op
   if (!dev)
     return static_cast<DWORD>(ERROR_GEN_FAILURE);
   bool force = (options & POWER_FORCE) != 0;
+#ifdef TELVANE_LINUX_BACKEND
+  // The machine's session manager carries out what it has an action for.
+  if (backend::IsLinux()) {
+    if (auto accepted = linuxphone::RequestPowerAction(word); accepted && !*accepted)
+      return static_cast<DWORD>(ERROR_GEN_FAILURE);
+  }
+#endif
   try {
     dev->store().Transaction([&] {
       if (flag == POWER_STATE_RESET) {

@@ -2,12 +2,16 @@
 
 #include <functional>
 
+#include "platform/Backend.h"
 #include "platform/ConnMgr.h"
 #include "platform/Device.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "platform/Time.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform {
 
@@ -283,6 +287,14 @@ DWORD RasGetLinkStatistics(HRASCONN conn, DWORD subEntry, RAS_STATS* out) {
 }
 
 DWORD RasHangUp(HRASCONN conn) {
+#ifdef TELVANE_LINUX_BACKEND
+  // The machine's network service ends the link first; a link it refuses to end stays.
+  if (backend::IsLinux()) {
+    std::string entry = dialup::EntryOfConnection(conn);
+    if (!entry.empty() && !linuxphone::DeactivateConnection(entry))
+      return static_cast<DWORD>(ERROR_GEN_FAILURE);
+  }
+#endif
   bool ended = false;
   bool ok = WithStore([&](Store& store) { ended = conn != 0 && EndConnection(store, conn); });
   if (!ok)
@@ -503,6 +515,68 @@ DWORD CompleteConnection(HRASCONN handle, bool linkUp) {
     });
   });
   return result;
+}
+
+std::string EntryOfConnection(HRASCONN handle) {
+  std::string entry;
+  WithStore([&](Store& store) {
+    ConnectionRow row;
+    if (ConnectionByHandle(store, handle, &row))
+      entry = row.entry;
+  });
+  return entry;
+}
+
+void MirrorLink(const std::string& entryName, std::optional<DWORD> state, std::uint64_t sent,
+                std::uint64_t received) {
+  DWORD status = 0;
+  WithStore([&](Store& store) {
+    store.Transaction([&] {
+      if (!EntryExists(store, entryName))
+        return;
+      ConnectionRow row;
+      bool has = ConnectionByEntry(store, entryName, &row);
+      if (!state) {
+        if (has && row.state == RASCS_Connected) {
+          EndConnection(store, row.handle);
+          status = CONNMGR_STATUS_DISCONNECTED;
+        }
+        return;
+      }
+      bool up = *state == RASCS_Connected;
+      if (!has) {
+        store
+            .Prepare(
+                "INSERT INTO ras_connections(entry, state, sent, received, up_ms) "
+                "VALUES(?, ?, ?, ?, ?)")
+            .Bind(1, entryName)
+            .Bind(2, static_cast<std::int64_t>(*state))
+            .Bind(3, static_cast<std::int64_t>(sent))
+            .Bind(4, static_cast<std::int64_t>(received))
+            .Bind(5, Clock::LocalNowMs())
+            .Run();
+      } else {
+        bool cameUp = up && row.state != RASCS_Connected;
+        store
+            .Prepare(
+                "UPDATE ras_connections SET state=?, sent=?, received=?, "
+                "up_ms=CASE WHEN ? THEN ? ELSE up_ms END WHERE handle=?")
+            .Bind(1, static_cast<std::int64_t>(*state))
+            .Bind(2, static_cast<std::int64_t>(sent))
+            .Bind(3, static_cast<std::int64_t>(received))
+            .Bind(4, static_cast<std::int64_t>(cameUp ? 1 : 0))
+            .Bind(5, Clock::LocalNowMs())
+            .Bind(6, static_cast<std::int64_t>(row.handle))
+            .Run();
+      }
+      if (up && (!has || row.state != RASCS_Connected)) {
+        status = CONNMGR_STATUS_CONNECTED;
+        PublishConnectedCount(store);
+      }
+    });
+  });
+  if (status != 0)
+    NotifyFromPhone(status);
 }
 
 }  // namespace dialup

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -129,6 +130,14 @@ HRASCONN BeginConnection(const std::string& entryName, bool* created);
 // Brings a connecting link up or, when `linkUp` is false, abandons it. Returns the status to
 // report (CONNMGR_STATUS_...), 0 when nothing changed.
 DWORD CompleteConnection(HRASCONN handle, bool linkUp);
+// The entry a connection belongs to; empty when the handle names none.
+std::string EntryOfConnection(HRASCONN handle);
+// The link of an entry as the machine's network service reports it (the Linux backend): none
+// (nullopt), connecting or connected, with the byte counters. A link that came up or went away
+// tells the listeners, as a change made on the phone does; a link this program is still
+// setting up (connecting, with no report yet) is left alone.
+void MirrorLink(const std::string& entryName, std::optional<DWORD> state, std::uint64_t sent,
+                std::uint64_t received);
 }  // namespace dialup
 
 // True when the phone radio is on (the phone's "Status" state value without its radio-off bit).

@@ -1,8 +1,12 @@
 #include "platform/Sound.h"
 
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/Store.h"
 #include "platform/Text.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform {
 
@@ -55,6 +59,16 @@ HRESULT SndGetSound(int soundEvent, SNDFILEINFO* out) {
       if (!ParseSoundTypeWord(*word, &type))
         return E_FAIL;
     }
+#ifdef TELVANE_LINUX_BACKEND
+    // The machine's profile decides; a sound file chosen here stays while the profile is full.
+    if (backend::IsLinux()) {
+      auto profile = linuxphone::SoundProfileType();
+      if (!profile)
+        return E_FAIL;
+      if (!(*profile == SND_SOUNDTYPE_ON && type == SND_SOUNDTYPE_FILE))
+        type = static_cast<SND_SOUNDTYPE>(*profile);
+    }
+#endif
     SNDFILEINFO info;
     info.sstType = type;
     if (type == SND_SOUNDTYPE_FILE) {
@@ -78,6 +92,10 @@ HRESULT SndSetSound(int soundEvent, const SNDFILEINFO& info, BOOL suppressUI) {
       Utf8Length(info.szDisplayName) > kSoundNameChars) {
     return E_INVALIDARG;
   }
+#ifdef TELVANE_LINUX_BACKEND
+  if (backend::IsLinux() && !linuxphone::SetSoundProfile(info.sstType))
+    return E_FAIL;
+#endif
   Device* dev = Device::Current();
   if (!dev)
     return E_FAIL;

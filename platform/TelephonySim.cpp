@@ -133,8 +133,8 @@ LONG Service::Execute(Request& request) {
       case Request::kEquipment:
         if (request.failInReply) {
           result = LINEERR_OPERATIONFAILED;
-        } else {
-          phone::SetRadioPower(request.state == LINEEQUIPSTATE_FULL);
+        } else if (!phone::SetRadioPower(request.state == LINEEQUIPSTATE_FULL)) {
+          result = LINEERR_OPERATIONFAILED;
         }
         Record(EquipmentDetail(request.state, result));
         break;

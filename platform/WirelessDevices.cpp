@@ -3,11 +3,15 @@
 
 #include <algorithm>
 
+#include "platform/Backend.h"
 #include "platform/Bluetooth.h"
 #include "platform/Device.h"
 #include "platform/Registry.h"
 #include "platform/Store.h"
 #include "platform/Text.h"
+#ifdef TELVANE_LINUX_BACKEND
+#include "platform/linux/LinuxPhone.h"
+#endif
 
 namespace platform {
 
@@ -165,6 +169,16 @@ LONG ChangeRadioState(WirelessDevice* device, DWORD state, DWORD saveAction) {
   LONG result;
   switch (device->type) {
     case WIRELESS_TYPE_WIFI:
+#ifdef TELVANE_LINUX_BACKEND
+      // The machine's Wi-Fi is one switch for all its adapters.
+      if (backend::IsLinux()) {
+        auto states = GetWifiAdapterStates();
+        result = device->index < 0 || static_cast<std::size_t>(device->index) >= states.size()
+                     ? ERROR_FILE_NOT_FOUND
+                     : linuxphone::SetWifiEnabled(state == WIRELESS_STATE_ON);
+        break;
+      }
+#endif
       result = UpdateAdapters([&](std::vector<DWORD>& states) -> LONG {
         if (device->index < 0 || static_cast<std::size_t>(device->index) >= states.size())
           return ERROR_FILE_NOT_FOUND;
@@ -232,6 +246,12 @@ LONG SetDevicePower(std::string_view name, DWORD flags, int state) {
   if (!known)
     return ERROR_FILE_NOT_FOUND;
   DWORD radio = state <= POWER_D2 ? WIRELESS_STATE_ON : WIRELESS_STATE_OFF;
+#ifdef TELVANE_LINUX_BACKEND
+  if (backend::IsLinux()) {
+    return GetWifiAdapterStates().empty() ? ERROR_FILE_NOT_FOUND
+                                          : linuxphone::SetWifiEnabled(radio == WIRELESS_STATE_ON);
+  }
+#endif
   return UpdateAdapters([&](std::vector<DWORD>& states) -> LONG {
     if (states.empty())
       return ERROR_FILE_NOT_FOUND;

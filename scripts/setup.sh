@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   fonts-dejavu-core clang libclang-rt-14-dev clang-format
   xvfb xauth dbus at-spi2-core python3-pyatspi
+  libsdbus-c++-dev python3-dbusmock
 )
 
 missing=()

@@ -3,9 +3,11 @@
 // installing again only adds what a newer version needs.
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <variant>
 
 #include "console/Console.h"
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/Registry.h"
 
@@ -88,8 +90,21 @@ int InstallTodayItem(const fs::path& program) {
 }
 
 int Run(const Args& args) {
-  if (!args.empty())
+  Args rest = args;
+  bool missing = false;
+  std::optional<std::string> backendName = TakeOption(rest, "--backend", &missing);
+  if (!rest.empty() || missing)
     return Usage("install");
+  // The phone the device runs on: chosen before anything is installed, so a refused choice
+  // changes nothing.
+  std::optional<backend::Kind> kind;
+  if (backendName) {
+    kind = backend::Parse(*backendName);
+    if (!kind)
+      return Fail("unknown backend \"" + *backendName + "\" (simulated or linux)");
+    if (*kind == backend::Kind::kLinux && !backend::LinuxBuiltIn())
+      return Fail("this build has no Linux backend (it needs sdbus-c++)");
+  }
   Device& dev = *Device::Current();
   fs::path program = dev.ProgramFolder();
   fs::create_directories(program);
@@ -135,13 +150,20 @@ int Run(const Args& args) {
     ++added;
   }
   RegCloseKey(key);
+  if (kind)
+    backend::Select(*kind);
   std::cout << "installed in " << program.string() << " (" << copied << " asset folders, " << added
             << " new settings)\n";
+  if (kind)
+    std::cout << "backend: " << backend::Name(*kind) << "\n";
   return InstallTodayItem(program);
 }
 
-ConsoleCommand install("install", "install",
-                       "Creates the program folder with its assets and the default settings.", Run);
+ConsoleCommand install("install", "install [--backend simulated|linux]",
+                       "Creates the program folder with its assets and the default settings; "
+                       "--backend chooses the phone the device runs on (simulated by default, or "
+                       "the machine's own services).",
+                       Run);
 
 }  // namespace
 }  // namespace console

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "console/Console.h"
+#include "platform/Backend.h"
 #include "platform/Device.h"
 #include "platform/Endpoint.h"
 #include "platform/Json.h"
@@ -50,7 +51,8 @@ int Run(const Args& args) {
     Json report = {{"device", dev.Folder().string()},
                    {"time", now},
                    {"clock_offset_ms", offset},
-                   {"runner", serving}};
+                   {"runner", serving},
+                   {"backend", backend::Name(backend::Current())}};
     Json processList = Json::array();
     for (const auto& p : processes)
       processList.push_back({{"pid", p.pid}, {"role", p.role}});
@@ -91,6 +93,7 @@ int Run(const Args& args) {
             << "time:          " << now << " (offset " << (offset >= 0 ? "+" : "") << offset / 1000
             << "s)\n"
             << "runner:        " << (serving ? "serving" : "not running") << "\n"
+            << "backend:       " << backend::Name(backend::Current()) << "\n"
             << "notifications: " << handles.size() << "\n";
   std::cout << "processes:\n";
   for (const auto& p : processes) {
