@@ -233,7 +233,12 @@ void CMobilePhoneMgr::OnRadioPoweredUp() {
 void CMobilePhoneMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_TRACE, "CMobilePhoneMgr::ProcessTimerNotification(%d)", param);
   CChangeCauseScope cause(TimeLimitCause());
-  SwapStatus(0);
+  // The limit's parameter is the status to return to. Swapping would go the wrong way when the
+  // switch the limit belongs to has not been observed yet, or the radio was switched meanwhile.
+  if (param == PHONE_STATUS_ON || param == PHONE_STATUS_OFF)
+    ForceStatus(param, 0, 0, 0);
+  else
+    SwapStatus(0);
   Trace(TRACE_TRACE, "CMobilePhoneMgr::ProcessTimerNotification(%d)", param);
 }
 

@@ -133,7 +133,12 @@ void CWifiMgr::ProcessTimerNotification(int param) {
   Trace(TRACE_DEBUG, "CWifiMgr::ProcessTimerNotification(%d)", param);
   if (CWifiMgr* wifi = GetInstance()) {
     CChangeCauseScope cause(wifi->TimeLimitCause());
-    wifi->SwapStatus();
+    // The limit's parameter is the status to return to when it is one; swapping would go the
+    // wrong way when Wi-Fi was switched meanwhile.
+    if (param == WIFI_STATUS_ON || param == WIFI_STATUS_OFF)
+      wifi->ForceStatus(param, 0, 0, 0);
+    else
+      wifi->SwapStatus();
   }
   Trace(TRACE_DEBUG, "CWifiMgr::ProcessTimerNotification(%d)", param);
 }

@@ -219,6 +219,10 @@ TEST_F(OptionDialogTest, PhoneRadioOffForAMinuteThenOnAgain) {
   Keys(kOneMinute);
   ASSERT_TRUE(WaitForConsole({"radio"}, "off"));
   ASSERT_TRUE(WaitForNotification("timer_notification_03_00"));
+  // The radio goes off a moment after the request; a limit that ends before the phone manager
+  // has seen it off would find nothing to switch back.
+  ASSERT_TRUE(
+      WaitUntil([&] { return telvane.TraceText().find("Phone is now off") != std::string::npos; }));
 
   ASSERT_EQ(dev.Console({"clock", "+61s"}), 0);
   EXPECT_TRUE(WaitForConsole({"radio"}, "on"));

@@ -76,20 +76,25 @@ TEST_F(WifiMgrThreadTest, NoAdapterUnderThePowerKeyDisablesTheManager) {
   EXPECT_EQ(wifi.GetStatus(), STATUS_DISABLED);
 }
 
-TEST_F(WifiMgrThreadTest, TimedNotificationAlwaysToggles) {
+TEST_F(WifiMgrThreadTest, TimedNotificationRestoresTheStatusItCarries) {
   CWifiOssVcsMgr wifi;
   wifi.Initialize();
   ASSERT_EQ(wifi.GetStatus(), WIFI_STATUS_ON);
   EXPECT_EQ(CWifiMgr::GetInstance(), &wifi);
 
-  // From -1 the toggle goes off, whatever the notification's parameter says.
+  // The limit returns to the status it carries, also when the status shown is stale (a toggle
+  // would leave the radio on here) or not known.
+  wifi.SetStatusValue(WIFI_STATUS_OFF);
+  wifi.DispatchTimerNotification(MGR_ID_WIFI, WIFI_STATUS_OFF);
+  ASSERT_TRUE(WaitUntil([&] { return GetWifiStateName() == "off"; }));
+  ASSERT_TRUE(WaitUntil([&] { return wifi.GetStatus() == WIFI_STATUS_OFF; }));
   wifi.SetStatusValue(STATUS_DISABLED);
   wifi.DispatchTimerNotification(MGR_ID_WIFI, WIFI_STATUS_ON);
-  ASSERT_TRUE(WaitUntil([&] { return wifi.GetStatus() == WIFI_STATUS_OFF; }));
-  EXPECT_EQ(GetWifiStateName(), "off");
-  wifi.DispatchTimerNotification(MGR_ID_WIFI, WIFI_STATUS_OFF);
   ASSERT_TRUE(WaitUntil([&] { return wifi.GetStatus() == WIFI_STATUS_ON; }));
   EXPECT_EQ(GetWifiStateName(), "on");
+  // A parameter that is no status toggles.
+  wifi.DispatchTimerNotification(MGR_ID_WIFI, 7);
+  ASSERT_TRUE(WaitUntil([&] { return wifi.GetStatus() == WIFI_STATUS_OFF; }));
   EXPECT_EQ(wifi.GetStatusName(STATUS_DISABLED),
             CTexts::GetInstance()->GetText("EVENT_LOG_MGR_WIFI_STATUS_OFF"));
 }
