@@ -4,8 +4,11 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 
+#include <mutex>
 #include <string>
 
+#include "app/App.h"
+#include "app/EventLog.h"
 #include "app/TextFormat.h"
 #include "app/Texts.h"
 #include "app/Trace.h"
@@ -19,6 +22,7 @@
 #include "data/XmlData.h"
 #include "platform/Device.h"
 #include "platform/Mosutil.h"
+#include "ui/PageLists.h"
 #include "ui/WindowMain.h"
 
 namespace fs = std::filesystem;
@@ -54,6 +58,41 @@ void CDataCommands::Register(CWindowMain* window, CDB* db, std::function<void()>
   window->RegisterCommand(CMD_FORMAT, [commands] { commands->Format(); });
   window->RegisterCommand(CMD_XML_IMPORT, [commands] { commands->ImportXml(); });
   window->RegisterCommand(CMD_XML_EXPORT, [commands] { commands->ExportXml(); });
+  // The event-log page's menu offers the export; once per process, whatever the windows.
+  static std::once_flag exportAdded;
+  std::call_once(exportAdded, [] {
+    CPageEventLog::AddMenuCommand(TEXT_ID("MENU_EVENT_LOG_EXPORT_CSV"),
+                                  [](QWidget* page) { ExportEventLog(page); });
+  });
+}
+
+void CDataCommands::ExportEventLog(QWidget* parent) {
+  platform::Device* device = platform::Device::Current();
+  CEventLog* log = CEventLog::GetInstance();
+  if (!device || !log)
+    return;
+  fs::path file = device->HostPath(kEventLogCsvFile);
+  if (HasDisplay()) {
+    QString chosen = QFileDialog::getSaveFileName(
+        parent, QString::fromStdString(Text("MENU_EVENT_LOG_EXPORT_CSV")),
+        QString::fromStdString(file.string()), "CSV (*.csv)");
+    if (chosen.isEmpty())
+      return;
+    file = fs::path(chosen.toStdString());
+  }
+  std::error_code ec;
+  fs::create_directories(file.parent_path(), ec);
+  std::string error;
+  platform::HWND owner = CApp::GetInstance() && CApp::GetInstance()->GetMainWindow()
+                             ? CApp::GetInstance()->GetMainWindow()->GetHandle()
+                             : 0;
+  if (log->ExportCsvToFile(file.string(), &error)) {
+    platform::TextBox(owner, FormatText(Text("EVENT LOG EXPORTED"), {DisplayName(file)}));
+  } else {
+    Trace(TRACE_ERROR, "CDataCommands::ExportEventLog(%s) %s", file.c_str(), error.c_str());
+    platform::ErrorBox(owner, "%s",
+                       FormatText(Text("ERROR EVENT LOG EXPORT"), {DisplayName(file)}).c_str());
+  }
 }
 
 std::optional<fs::path> CDataCommands::ChooseFile(bool save) {

@@ -20,6 +20,7 @@
 
 class CDB;
 class CWindowMain;
+class QWidget;
 
 class CDataCommands {
  public:
@@ -34,6 +35,8 @@ class CDataCommands {
   };
   // Backup and restore file when no file dialog can be shown, as a device path.
   static constexpr const char* kBackupFile = "\\tvmgr_backup.db";
+  // The event log's CSV export when no file dialog can be shown, as a device path.
+  static constexpr const char* kEventLogCsvFile = "\\My Documents\\eventlog.csv";
 
   // Registers the six commands with `window`; `db` and `window` must outlive the registration.
   // `dataChanged` runs after a restore, format or import replaced the profile data, so that
@@ -45,6 +48,10 @@ class CDataCommands {
   ~CDataCommands();
   CDataCommands(const CDataCommands&) = delete;
   CDataCommands& operator=(const CDataCommands&) = delete;
+
+  // The event log's entries with their causes as CSV, into a file the user chooses (over
+  // `parent`, the event-log page); the outcome is told in a box.
+  static void ExportEventLog(QWidget* parent);
 
   void Backup();
   void Restore();

@@ -35,6 +35,7 @@
 #include "platform/Registry.h"
 #include "support/TestDevice.h"
 #include "support/Wait.h"
+#include "ui/DataCommands.h"
 #include "ui/DlgRecords.h"
 #include "ui/PageLists.h"
 #include "ui/PageProfiles.h"
@@ -445,6 +446,28 @@ TEST_F(SettingsDialogsTest, EventLogPageFollowsEntriesAddedOnOtherThreads) {
     late.join();
   }
   QCoreApplication::processEvents();
+  CEventLog::DestroyInstanceForTesting();
+}
+
+TEST_F(SettingsDialogsTest, EventLogExportWritesTheCauseInItsOwnColumnAndSaysWhere) {
+  CRegistrySettings::Instance()->SetDWORD(CEventLog::kItemsScreenKey, 100);
+  CEventLog::DestroyInstanceForTesting();
+  CEventLog::Add(MGR_ID_BT, CEventLog::LEVEL_INFO, "Bluetooth is now off", "changed, by hand",
+                 "set by hand");
+  ASSERT_TRUE(
+      testsupport::WaitUntil([] { return !CEventLog::GetInstance()->GetRecords().empty(); }));
+  CDataCommands::ExportEventLog(nullptr);
+  std::ifstream in(dev_.device().HostPath(CDataCommands::kEventLogCsvFile));
+  std::string header, line;
+  ASSERT_TRUE(std::getline(in, header));
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(header, "time,level,code,summary,description,cause\r");
+  EXPECT_NE(line.find(",Bluetooth is now off,\"changed, by hand\",set by hand"), std::string::npos)
+      << line;
+  bool told = false;
+  for (const auto& box : platform::ListBoxes())
+    told = told || box.text.find("\\My Documents\\eventlog.csv") != std::string::npos;
+  EXPECT_TRUE(told);
   CEventLog::DestroyInstanceForTesting();
 }
 
