@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
@@ -11,8 +12,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 
 #include "app/App.h"
+#include "app/ChangeCause.h"
 #include "app/Ids.h"
 #include "app/Mgr.h"
 #include "app/RegistrySettings.h"
@@ -561,8 +564,35 @@ void CWindowMain::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+std::string CWindowMain::MenuText(int id) const {
+  // The entry's path through the submenus as shown ("Test > Beam > On"), searched depth first.
+  std::function<std::string(const QList<QAction*>&)> find =
+      [&find, id](const QList<QAction*>& actions) -> std::string {
+    for (QAction* a : actions) {
+      std::string text = a->text().remove('&').toStdString();
+      if (a->menu()) {
+        std::string inner = find(a->menu()->actions());
+        if (!inner.empty())
+          return text.empty() ? inner : text + " > " + inner;
+      } else if (a->data().isValid() && a->data().toInt() == id) {
+        return text;
+      }
+    }
+    return {};
+  };
+  std::string path = find(menuBar()->actions());
+  // The top menu ("Menu") says nothing.
+  std::string top = CTexts::GetInstance()->GetText("MENU_MENU") + " > ";
+  return path.rfind(top, 0) == 0 ? path.substr(top.size()) : path;
+}
+
 void CWindowMain::OnCommand(int id) {
   Trace(TRACE_TRACE, "CWindowMain::OnCommand(%d)", id);
+  // What a menu command switches is logged as that command's doing; the feature buttons' ids
+  // are below the menus' and keep the default cause, a change by hand on the main window.
+  std::optional<CChangeCauseScope> cause;
+  if (id >= kFirstMenuCommand)
+    cause.emplace(CChangeCause::Menu(MenuText(id)));
   if (auto it = commands_.find(id); it != commands_.end()) {
     it->second();
     return;

@@ -107,8 +107,13 @@ class CWindowMain : public QMainWindow, public IMainWindow {
  private:
   class Sink;
 
+  // Command ids from here on are the menus' (the feature buttons' and hide's are below).
+  static constexpr int kFirstMenuCommand = 40000;
+
   void CreateMenus();
   void OnCommand(int id);
+  // The translated text of the menu entry with command `id`; empty when no entry has it.
+  std::string MenuText(int id) const;
   void OnTimerNotification(int id, int param);
   void OnIdleNotification();
   void OnItemRegister(platform::HWND item);

@@ -282,6 +282,13 @@ TEST_F(OptionDialogTest, MenuCommandsVolumeForwardingMemoryAboutAndHelp) {
   ASSERT_TRUE(WaitForConsole({"sound"}, "on"));
   EXPECT_TRUE(WaitUntil([&] { return Hardware("wave_volume") == std::to_string(102 * 257); }))
       << Hardware("wave_volume");
+  // The change is logged as the menu command's, named by its path through the menus.
+  std::string csv;
+  EXPECT_TRUE(WaitUntil([&] {
+    csv.clear();
+    dev.Console({"log", "--csv"}, &csv);
+    return csv.find("Cause: the menu command Test > Volume > 40 %.") != std::string::npos;
+  })) << csv;
 
   // Forwarding on asks for the number, offering the one entered last time.
   ASSERT_EQ(dev.Console({"reg", "set", "HKLM", "\\SOFTWARE\\Orvella\\Telvane",
