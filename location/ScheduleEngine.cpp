@@ -670,6 +670,9 @@ void CScheduleEngine::RecordFlap(const schedule::Flap& flap) {
          FormatText(Text("EVENT_LOG_LOCATION_FLAP_DESCRIPTION"),
                     {cell, lac, std::to_string(std::max<std::int64_t>(flap.awayMs, 0) / 1000),
                      place, std::to_string(flap.graceSeconds)}));
+  // The day's trace shows the absorbed visit too, so a replay can draw it.
+  CDayTrace::NoteFlap(place, flap.held.cellId, flap.held.lac,
+                      static_cast<int>(std::max<std::int64_t>(flap.awayMs, 0) / 1000));
 }
 
 void CScheduleEngine::Carry(const schedule::Decision& d) {

@@ -149,6 +149,30 @@ TEST_F(ReplayTest, ADayBeginsWithTheFrameInForceAndTheRadioDropsTheCell) {
   EXPECT_EQ(r.days, std::vector<std::string>{"2030-01-08"});
 }
 
+TEST_F(ReplayTest, TheGracePeriodOfTheTracedSettingsAbsorbsAShortStayAndDelaysADeparture) {
+  auto rows = Trace("2030-01-07 12:00:00,start,0,0,-1,on,,," + kSettings +
+                    ";location_grace_seconds=120\n"
+                    "2030-01-07 12:00:00,location,1,400,-1,on,,,\n"
+                    "2030-01-07 12:01:00,location,9,999,-1,on,,,\n"
+                    "2030-01-07 12:01:30,location,1,400,-1,on,,,\n"
+                    "2030-01-07 12:10:00,location,9,999,-1,on,,,\n"
+                    "2030-01-07 12:30:00,stop,9,999,-1,on,,,\n");
+  replay::CReplaySession session(options, rows);
+  // Thirty seconds away and back keep Home and show as a flap; a real departure is carried out
+  // when the period ends.
+  EXPECT_EQ(Lines(session.Run()), (std::vector<std::string>{
+                                      "12:00:00 start",
+                                      "12:00:00 location Home",
+                                      "12:00:00 enter Home Day(00:00-00:00)",
+                                      "12:01:00 location Unknown",
+                                      "12:01:30 location Home",
+                                      "12:01:30 flap Home 30",
+                                      "12:10:00 location Unknown",
+                                      "12:12:00 leave Home Day(00:00-00:00)",
+                                      "12:30:00 stop",
+                                  }));
+}
+
 TEST_F(ReplayTest, BadTraceLinesNameTheirLine) {
   auto fails = [&](const std::string& rows, const std::string& what) {
     try {
