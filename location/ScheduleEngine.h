@@ -6,9 +6,9 @@
 // frame, "timer_notification_07_01" at the start of the next one, "timer_notification_07_02" at
 // the end of the grace period of a held departure, "timer_notification_08_00" at the end of a
 // place lock), and changes of the profile data (ChangeInDB). Each manager status it forces
-// carries the action's cause (place, frame, the location that chose the place, position). It publishes the
-// current place and frame ("current_place", "current_frame") and writes every decision to the
-// event log (code 301).
+// carries the action's cause (place, frame, the location that chose the place, position). It
+// publishes the current place and frame ("current_place", "current_frame") and writes every
+// decision to the event log (code 301).
 //
 // All evaluation and every action run on the engine's own worker thread, one command at a time:
 //   CMD_START  enter the current frame;
