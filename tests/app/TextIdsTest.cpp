@@ -183,6 +183,8 @@ const std::map<std::string, std::vector<std::string>>& FormatTexts() {
       {"ERROR DATA BACKUP", {"s"}},
       {"DATA RESTORE DONE", {"s"}},
       {"ERROR DATA RESTORE", {"s"}},
+      {"EVENT LOG EXPORTED", {"s"}},
+      {"ERROR EVENT LOG EXPORT", {"s"}},
       {"ERROR LOCATING SKIN", {"s"}},
       {"ERROR READING SKIN", {"s"}},
       {"MEMORY REPORT", {"u", "u"}},
