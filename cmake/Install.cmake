@@ -46,10 +46,11 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Telvane developers <telvane@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# The Debian runtime packages of the libraries the installed programs link.
-set(telvane_deb_depends "libc6, libstdc++6, libsqlite3-0, libsodium23, libpugixml1v5")
+# The Debian runtime packages of the libraries the installed programs link (Qt SVG only draws the
+# images at build time; the installed programs read the drawn PNG and JPEG files).
+set(telvane_deb_depends "libc6, libgcc-s1, libstdc++6, libsqlite3-0, libsodium23, libpugixml1v5")
 if(TELVANE_BUILD_UI)
-  string(APPEND telvane_deb_depends ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6svg6")
+  string(APPEND telvane_deb_depends ", libqt6core6, libqt6gui6, libqt6widgets6")
 endif()
 if(TELVANE_LINUX_BACKEND)
   string(APPEND telvane_deb_depends ", libsdbus-c++1")
