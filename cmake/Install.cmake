@@ -38,11 +38,13 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME telvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Phone profile manager for Linux phones")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Switches the phone's radio, Bluetooth, Wi-Fi, data connections, sound profile and more by "
-    "place and time, from the cell the phone is in, over the machine's ModemManager, BlueZ, "
-    "NetworkManager, UPower, feedbackd and logind.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Switches the phone's radio, Bluetooth, Wi-Fi, data connections, sound profile and more "
+       "by place and time, from the cell the phone is in, over the machine's ModemManager, "
+       "BlueZ, NetworkManager, UPower, feedbackd and logind.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The build keeps line tables for backtraces; the package does not need them.
+set(CPACK_STRIP_FILES TRUE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Telvane developers <telvane@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
