@@ -154,6 +154,36 @@ TEST(LinuxBackendChoiceTest, InstallChoosesTheBackendAndStateShowsIt) {
   EXPECT_EQ(backend::Current(), backend::Kind::kLinux);
 }
 
+// The runner and the program become the user's services on a real phone only; the units name
+// this device folder and these executables.
+TEST(LinuxBackendChoiceTest, InstallWritesTheUserServicesOnlyForTheLinuxBackend) {
+  TestDevice dev;
+  const std::filesystem::path units = dev.folder() / "xdg-config" / "systemd" / "user";
+  std::string out;
+  std::string err;
+  ASSERT_EQ(dev.Console({"install", "--backend", "simulated"}, &out, &err), 0) << err;
+  EXPECT_FALSE(std::filesystem::exists(units));
+  ASSERT_EQ(dev.Console({"install", "--backend", "linux"}, &out, &err), 0) << err;
+  auto read = [](const std::filesystem::path& p) {
+    std::ifstream in(p);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  const std::string runner = read(units / "telvane-runner.service");
+  const std::string program = read(units / "telvane.service");
+  const std::string device = "Environment=\"TELVANE_DEVICE=" + dev.folder().string() + "\"\n";
+  EXPECT_NE(runner.find("ExecStart=\"" TELVANE_DEVICE_TOOL "\" serve\n"), std::string::npos)
+      << runner;
+  EXPECT_NE(runner.find(device), std::string::npos) << runner;
+  const auto telvane =
+      std::filesystem::path(TELVANE_DEVICE_TOOL).parent_path().parent_path() / "ui" / "telvane";
+  EXPECT_NE(program.find("ExecStart=\"" + telvane.string() + "\"\n"), std::string::npos) << program;
+  EXPECT_NE(program.find(device), std::string::npos) << program;
+  EXPECT_EQ(program.find('@'), std::string::npos) << program;
+  EXPECT_EQ(runner.find('@'), std::string::npos) << runner;
+}
+
 TEST_F(LinuxBackendTest, ModemRadioBandCellAndSignal) {
   MockService mm(linuxphone::kMMService, linuxtest::ModemTemplate());
   ASSERT_TRUE(mm.Running());

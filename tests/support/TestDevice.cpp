@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -39,7 +40,10 @@ int TestDevice::Console(const std::vector<std::string>& args, std::string* outpu
                         std::string* stderrOut) {
   std::vector<std::string> argv{TELVANE_DEVICE_TOOL, "--device", folder_.string()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunCommand(argv, {}, output, stderrOut);
+  // What the console writes into the user's configuration (the user services of a Linux phone)
+  // stays in the test's folder.
+  return RunCommand(argv, {"XDG_CONFIG_HOME=" + (folder_ / "xdg-config").string()}, output,
+                    stderrOut);
 }
 
 int RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
@@ -58,9 +62,19 @@ int RunCommand(const std::vector<std::string>& argv, const std::vector<std::stri
   for (const auto& a : argv)
     cargv.push_back(const_cast<char*>(a.c_str()));
   cargv.push_back(nullptr);
+  // A variable given in `env` replaces the inherited one of the same name.
+  auto overridden = [&](const char* entry) {
+    for (const auto& e : env) {
+      size_t eq = e.find('=');
+      if (eq != std::string::npos && std::strncmp(entry, e.c_str(), eq + 1) == 0)
+        return true;
+    }
+    return false;
+  };
   std::vector<std::string> envStore;
   for (char** e = environ; *e; ++e)
-    envStore.emplace_back(*e);
+    if (!overridden(*e))
+      envStore.emplace_back(*e);
   envStore.insert(envStore.end(), env.begin(), env.end());
   std::vector<char*> cenv;
   for (auto& e : envStore)

@@ -1,14 +1,19 @@
 // install: puts Telvane on the phone: the program folder with the themes and translations, and
 // the program's settings key with its default settings. Settings already present are kept, so
 // installing again only adds what a newer version needs.
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <variant>
 
+#include "InstalledAssets.h"
 #include "console/Console.h"
 #include "platform/Backend.h"
 #include "platform/Device.h"
+#include "platform/Process.h"
 #include "platform/Registry.h"
 
 namespace console {
@@ -63,12 +68,23 @@ const char* kAssetFolders[] = {"themes", "traductions"};
 // Telvane's home-screen item: the library goes into the program folder (its images are the
 // themes' td_*.png beside it) and is registered with the phone's home screen, which loads it.
 constexpr const char* kTodayItemKey = "Software\\Microsoft\\Today\\Items\\Telvane";
-constexpr const char* kTodayItemFile = "libTodayTelvane.so";
+constexpr const char* kTodayItemFile = assets::kTodayItemFile;
 constexpr DWORD kTodayItemTypeCustom = 4;
 
-int InstallTodayItem(const fs::path& program) {
+// The files this console ships with: beside the installed executable, else in the build tree.
+assets::Locations AssetLocations() {
+  assets::Locations buildTree;
+  buildTree.sources = TELVANE_ASSET_DIR;
+  buildTree.images = TELVANE_BUILT_ASSET_DIR;
+  buildTree.units = fs::path(TELVANE_ASSET_DIR) / "dist" / "systemd";
 #ifdef TELVANE_TODAY_ITEM_LIB
-  fs::path built = TELVANE_TODAY_ITEM_LIB;
+  buildTree.todayItem = TELVANE_TODAY_ITEM_LIB;
+#endif
+  return assets::Find(CurrentExecutablePath(), buildTree);
+}
+
+int InstallTodayItem(const fs::path& program, const fs::path& built) {
+#ifdef TELVANE_TODAY_ITEM_LIB
   std::error_code ec;
   if (!fs::is_regular_file(built, ec))
     return 0;
@@ -85,7 +101,72 @@ int InstallTodayItem(const fs::path& program) {
   std::cout << "home-screen item registered\n";
 #else
   (void)program;
+  (void)built;
 #endif
+  return 0;
+}
+
+// A value for a unit file's quoted word: systemd expands % and takes \ and " as escapes.
+std::string UnitQuoted(const std::string& value) {
+  std::string out;
+  for (char c : value) {
+    if (c == '%')
+      out += "%%";
+    else if (c == '\\' || c == '"')
+      out += std::string("\\") + c;
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string Substitute(std::string text, const std::string& name, const std::string& value) {
+  const std::string token = "@" + name + "@";
+  for (size_t at = text.find(token); at != std::string::npos;
+       at = text.find(token, at + value.size()))
+    text.replace(at, token.size(), value);
+  return text;
+}
+
+// The user services of a phone on the Linux backend: the notification runner (`serve`) and the
+// program, written into the user's systemd folder for this device folder and these executables.
+// Returns the console's exit status.
+int InstallUserUnits(const fs::path& templates, const fs::path& device) {
+  fs::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+    config = xdg;
+  else if (const char* home = std::getenv("HOME"); home && *home)
+    config = fs::path(home) / ".config";
+  else
+    return Fail("cannot write the user services: neither XDG_CONFIG_HOME nor HOME is set");
+  fs::path self = CurrentExecutablePath();
+  // The program sits beside the installed console, or in the build tree's ui folder.
+  fs::path program = self.parent_path() / "telvane";
+  std::error_code ec;
+  if (!fs::exists(program, ec))
+    program = self.parent_path().parent_path() / "ui" / "telvane";
+  fs::path target = config / "systemd" / "user";
+  fs::create_directories(target, ec);
+  if (ec)
+    return Fail("cannot create " + target.string() + ": " + ec.message());
+  for (const char* unit : {"telvane-runner.service", "telvane.service"}) {
+    std::ifstream in(templates / (std::string(unit) + ".in"));
+    if (!in)
+      return Fail("missing user-service template " + (templates / unit).string() + ".in");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string body = text.str();
+    body = Substitute(body, "TELVANE_UNIT_ENVIRONMENT",
+                      "Environment=\"TELVANE_DEVICE=" + UnitQuoted(device.string()) + "\"");
+    body = Substitute(body, "TELVANE_DEVICE_BIN", UnitQuoted(self.string()));
+    body = Substitute(body, "TELVANE_BIN", UnitQuoted(program.string()));
+    std::ofstream out(target / unit, std::ios::trunc);
+    if (!(out << body) || !out.flush())
+      return Fail("cannot write " + (target / unit).string());
+    std::cout << "user service " << (target / unit).string() << "\n";
+  }
+  std::cout << "enable them with: systemctl --user daemon-reload && systemctl --user enable "
+               "--now telvane-runner.service telvane.service\n";
   return 0;
 }
 
@@ -108,10 +189,11 @@ int Run(const Args& args) {
   Device& dev = *Device::Current();
   fs::path program = dev.ProgramFolder();
   fs::create_directories(program);
-  fs::path assets = TELVANE_ASSET_DIR;
+  const assets::Locations shipped = AssetLocations();
+  const fs::path& sources = shipped.sources;
   int copied = 0;
   for (const char* folder : kAssetFolders) {
-    fs::path from = assets / folder;
+    fs::path from = sources / folder;
     if (!fs::is_directory(from))
       continue;
     fs::copy(from, program / folder,
@@ -120,14 +202,14 @@ int Run(const Args& args) {
   }
   // The images drawn by the build join the skins of the same themes (and the program folder's
   // background lands beside the executable).
-  fs::path built = TELVANE_BUILT_ASSET_DIR;
+  const fs::path& built = shipped.images;
   if (fs::is_directory(built)) {
     fs::copy(built, program, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   }
 
   // The help files (one per language, "en.txt") sit in the program folder itself.
-  if (fs::is_directory(assets / "help")) {
-    for (const auto& file : fs::directory_iterator(assets / "help"))
+  if (fs::is_directory(sources / "help")) {
+    for (const auto& file : fs::directory_iterator(sources / "help"))
       fs::copy_file(file.path(), program / file.path().filename(),
                     fs::copy_options::overwrite_existing);
   }
@@ -154,9 +236,16 @@ int Run(const Args& args) {
     backend::Select(*kind);
   std::cout << "installed in " << program.string() << " (" << copied << " asset folders, " << added
             << " new settings)\n";
+  std::cout << "assets from " << sources.string() << "\n";
   if (kind)
     std::cout << "backend: " << backend::Name(*kind) << "\n";
-  return InstallTodayItem(program);
+  // Only a real phone runs the runner and the program as the user's services; the simulated
+  // phone's are started by hand or by the program.
+  if (kind == backend::Kind::kLinux) {
+    if (int rc = InstallUserUnits(shipped.units, fs::absolute(dev.Folder())); rc != 0)
+      return rc;
+  }
+  return InstallTodayItem(program, shipped.todayItem);
 }
 
 ConsoleCommand install("install", "install [--backend simulated|linux]",

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "InstalledAssets.h"
+#include "platform/Process.h"
 #include "replay/Replay.h"
 
 namespace {
@@ -43,7 +45,9 @@ int Usage(const std::string& message) {
 
 int main(int argc, char** argv) {
   replay::CReplaySession::Options options;
-  options.assetDir = TELVANE_ASSET_DIR;
+  assets::Locations buildTree;
+  buildTree.sources = TELVANE_ASSET_DIR;
+  options.assetDir = assets::Find(platform::CurrentExecutablePath(), buildTree).sources;
   std::string svgFile;
   bool check = false;
   std::vector<std::string> traces;
