@@ -555,10 +555,19 @@ void CMainCommands::RingTone() {
                               dialog.Script());
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Under a sanitizer the heap is the sanitizer's own allocator, which mallinfo2 does not see.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 std::size_t CMainCommands::HeapInUse() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return __sanitizer_get_current_allocated_bytes();
+#else
   struct mallinfo2 info = mallinfo2();
   // Blocks handed out from the main heap and from their own mappings.
   return info.uordblks + info.hblkhd;
+#endif
 }
 
 void CMainCommands::MemoryReport() {
