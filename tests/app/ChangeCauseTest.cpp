@@ -173,7 +173,8 @@ TEST_F(ChangeCauseTest, ObservedChangesAreTheRequestsUntilTheyComeFromOutside) {
   // still the request's.
   mgr.late.store(true);
   mgr.ForceStatus(1, 0, 0, 0, CChangeCause::CallStarted());
-  ASSERT_TRUE(testsupport::WaitUntil([&] { return mgr.GetExecutedCount() >= 3; }, 5000, 5));
+  // The command has run to its end (a command is counted when it is taken, before it runs).
+  ASSERT_TRUE(mgr.WaitUntilDrained(5000));
   std::thread platformThread([&] { mgr.PlatformReports(1); });
   platformThread.join();
   ASSERT_EQ(changed().size(), 3u);
