@@ -270,11 +270,14 @@ void CMainCommands::OnBluetooth() {
   int minutes = 0;
   if (!AskTimeLimit(&minutes))
     return;
-  int previous = mgr->GetStatus();
+  ForceWithLimit(mgr, state, minutes);
+}
+
+void CMainCommands::ForceWithLimit(CMgr* mgr, int state, int minutes) {
   if (minutes == 0)
     mgr->ForceStatus(state, 0, 0, 0);
   else
-    mgr->ForceStatus(state, minutes, previous, 0);
+    mgr->ForceStatus(state, minutes, mgr->GetStatus(), 0);
 }
 
 void CMainCommands::OnBand() {
@@ -345,11 +348,7 @@ void CMainCommands::OnSpeaker() {
       return;
     mgr->SetVolumeLevel(level.Level());
   }
-  int previous = mgr->GetStatus();
-  if (minutes == 0)
-    mgr->ForceStatus(state, 0, 0, 0);
-  else
-    mgr->ForceStatus(state, minutes, previous, 0);
+  ForceWithLimit(mgr, state, minutes);
 }
 
 void CMainCommands::OnWifi() {
@@ -376,11 +375,7 @@ void CMainCommands::OnWifi() {
   int minutes = 0;
   if (!AskTimeLimit(&minutes))
     return;
-  int previous = mgr->GetStatus();
-  if (minutes == 0)
-    mgr->ForceStatus(state, 0, 0, 0);
-  else
-    mgr->ForceStatus(state, minutes, previous, 0);
+  ForceWithLimit(mgr, state, minutes);
 }
 
 void CMainCommands::OnPhone() {

@@ -13,6 +13,7 @@
 
 class CWindowMain;
 class CDB;
+class CMgr;
 class CButtonOwnDrawImage;
 class COptionDialog;
 class CStrPlace;
@@ -107,6 +108,8 @@ class CMainCommands {
                 const char* captionId);
   // Asks for a time limit: false when cancelled; `minutes` is 0 for no limit.
   bool AskTimeLimit(int* minutes);
+  // Switches `mgr` to `state`; with a limit, its notification returns to the status it has now.
+  static void ForceWithLimit(CMgr* mgr, int state, int minutes);
   // A box with the translation of `id`.
   void Tell(const char* id);
   void RefreshPlacePanel();
