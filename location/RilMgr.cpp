@@ -355,7 +355,12 @@ void CRilMgr::ApplyRefreshSettings() {
       ClearTimeLimitNotification(MGR_ID_RIL);
     }
   }
-  // The polling thread takes the new interval at once.
+  // The polling thread takes the new interval at once. The bump is made under the lock so that
+  // a thread busy asking for the cell sees it before it waits again.
+  {
+    std::lock_guard lock(pollMutex_);
+    ++pollSettingsSeen_;
+  }
   pollWake_.notify_all();
 }
 
@@ -371,6 +376,8 @@ void CRilMgr::ProcessTimerNotification(int param) {
 void CRilMgr::PollLoop() {
   std::unique_lock lock(pollMutex_);
   while (pollRunning_) {
+    // Settings applied from here on, even while the lock is let go below, end the wait early.
+    unsigned settings = pollSettingsSeen_;
     int minutes = refreshMinutes_.load();
     if (refreshMode_.load() == REFRESH_POLL && minutes > 0 && IsEnabled()) {
       lock.unlock();
@@ -378,8 +385,10 @@ void CRilMgr::PollLoop() {
       lock.lock();
     }
     int waitMs = minutes > 0 ? minutes * 60000 : kIdlePollMs;
-    // Woken early by a stop or new settings; a new interval starts from then.
-    pollWake_.wait_for(lock, std::chrono::milliseconds(waitMs));
+    // Woken early by a stop or new settings; a new interval starts from then. Both are checked
+    // as conditions, since either can come while the lock was let go above.
+    pollWake_.wait_for(lock, std::chrono::milliseconds(waitMs),
+                       [&] { return !pollRunning_ || pollSettingsSeen_ != settings; });
   }
 }
 

@@ -189,6 +189,7 @@ class CRilMgr final : public CMgr {
 
   std::mutex pollMutex_;
   std::condition_variable pollWake_;
-  bool pollRunning_ = false;  // guarded by pollMutex_
+  bool pollRunning_ = false;       // guarded by pollMutex_
+  unsigned pollSettingsSeen_ = 0;  // guarded by pollMutex_; bumped by ApplyRefreshSettings
   std::thread pollThread_;
 };
