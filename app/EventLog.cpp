@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "app/RegistrySettings.h"
 #include "app/Trace.h"
@@ -213,10 +214,15 @@ struct CsvRequest {
 }  // namespace
 
 std::string CEventLog::CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos)
-    return text;
+  // Place names, message texts and recipients are the user's own: a field that a spreadsheet
+  // would take for a formula is opened as text by a leading apostrophe.
+  std::string field = text;
+  if (!field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos)
+    field.insert(0, 1, '\'');
+  if (field.find_first_of(",\"\r\n") == std::string::npos)
+    return field;
   std::string quoted = "\"";
-  for (char c : text) {
+  for (char c : field) {
     if (c == '"')
       quoted.push_back('"');
     quoted.push_back(c);

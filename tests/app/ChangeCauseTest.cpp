@@ -245,6 +245,10 @@ TEST_F(ChangeCauseTest, CsvKeepsEveryFieldWholeWithTheCauseInItsOwnColumn) {
   EXPECT_EQ(CEventLog::CsvField("plain text"), "plain text");
   EXPECT_EQ(CEventLog::CsvField("a,b"), "\"a,b\"");
   EXPECT_EQ(CEventLog::CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  // A place or message text a spreadsheet would run as a formula is kept as text.
+  EXPECT_EQ(CEventLog::CsvField("=HYPERLINK(\"x\")"), "\"'=HYPERLINK(\"\"x\"\")\"");
+  EXPECT_EQ(CEventLog::CsvField("@SUM(A1)"), "'@SUM(A1)");
+  EXPECT_EQ(CEventLog::CsvField("a-b"), "a-b");
 
   CEventLog* log = CEventLog::GetInstance();
   log->Clear();
