@@ -182,6 +182,17 @@ TEST(LinuxBackendChoiceTest, InstallWritesTheUserServicesOnlyForTheLinuxBackend)
   EXPECT_NE(program.find(device), std::string::npos) << program;
   EXPECT_EQ(program.find('@'), std::string::npos) << program;
   EXPECT_EQ(runner.find('@'), std::string::npos) << runner;
+
+  // Back on the simulated phone the units go, but only those of this device folder.
+  const std::string other = runner.substr(0, runner.find(device)) +
+                            "Environment=\"TELVANE_DEVICE=/elsewhere\"\n" +
+                            runner.substr(runner.find(device) + device.size());
+  ASSERT_EQ(dev.Console({"install", "--backend", "simulated"}, &out, &err), 0) << err;
+  EXPECT_FALSE(std::filesystem::exists(units / "telvane-runner.service")) << out;
+  EXPECT_FALSE(std::filesystem::exists(units / "telvane.service")) << out;
+  std::ofstream(units / "telvane-runner.service") << other;
+  ASSERT_EQ(dev.Console({"install", "--backend", "simulated"}, &out, &err), 0) << err;
+  EXPECT_EQ(read(units / "telvane-runner.service"), other);
 }
 
 TEST_F(LinuxBackendTest, ModemRadioBandCellAndSignal) {

@@ -128,16 +128,58 @@ std::string Substitute(std::string text, const std::string& name, const std::str
   return text;
 }
 
+constexpr const char* kUserUnits[] = {"telvane-runner.service", "telvane.service"};
+
+// The line of a unit that ties it to one device folder.
+std::string DeviceEnvironment(const fs::path& device) {
+  return "Environment=\"TELVANE_DEVICE=" + UnitQuoted(device.string()) + "\"";
+}
+
+// The user's systemd folder, or empty when neither XDG_CONFIG_HOME nor HOME is set.
+fs::path UserUnitFolder() {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+    return fs::path(xdg) / "systemd" / "user";
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return fs::path(home) / ".config" / "systemd" / "user";
+  return {};
+}
+
+// Back on the simulated phone, the user services written for this device folder would start the
+// program on the real phone's services at the next login: they go. Units of other device folders
+// stay. Returns the console's exit status.
+int RemoveUserUnits(const fs::path& device) {
+  fs::path target = UserUnitFolder();
+  if (target.empty())
+    return 0;
+  const std::string mine = DeviceEnvironment(device) + "\n";
+  int removed = 0;
+  for (const char* unit : kUserUnits) {
+    std::ifstream in(target / unit);
+    if (!in)
+      continue;
+    std::stringstream text;
+    text << in.rdbuf();
+    in.close();
+    if (text.str().find(mine) == std::string::npos)
+      continue;
+    std::error_code ec;
+    if (!fs::remove(target / unit, ec))
+      return Fail("cannot remove " + (target / unit).string() + ": " + ec.message());
+    std::cout << "user service removed " << (target / unit).string() << "\n";
+    ++removed;
+  }
+  if (removed > 0)
+    std::cout << "stop them with: systemctl --user disable --now telvane-runner.service "
+                 "telvane.service; systemctl --user daemon-reload\n";
+  return 0;
+}
+
 // The user services of a phone on the Linux backend: the notification runner (`serve`) and the
 // program, written into the user's systemd folder for this device folder and these executables.
 // Returns the console's exit status.
 int InstallUserUnits(const fs::path& templates, const fs::path& device) {
-  fs::path config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-    config = xdg;
-  else if (const char* home = std::getenv("HOME"); home && *home)
-    config = fs::path(home) / ".config";
-  else
+  fs::path target = UserUnitFolder();
+  if (target.empty())
     return Fail("cannot write the user services: neither XDG_CONFIG_HOME nor HOME is set");
   fs::path self = CurrentExecutablePath();
   // The program sits beside the installed console, or in the build tree's ui folder.
@@ -145,19 +187,17 @@ int InstallUserUnits(const fs::path& templates, const fs::path& device) {
   std::error_code ec;
   if (!fs::exists(program, ec))
     program = self.parent_path().parent_path() / "ui" / "telvane";
-  fs::path target = config / "systemd" / "user";
   fs::create_directories(target, ec);
   if (ec)
     return Fail("cannot create " + target.string() + ": " + ec.message());
-  for (const char* unit : {"telvane-runner.service", "telvane.service"}) {
+  for (const char* unit : kUserUnits) {
     std::ifstream in(templates / (std::string(unit) + ".in"));
     if (!in)
       return Fail("missing user-service template " + (templates / unit).string() + ".in");
     std::stringstream text;
     text << in.rdbuf();
     std::string body = text.str();
-    body = Substitute(body, "TELVANE_UNIT_ENVIRONMENT",
-                      "Environment=\"TELVANE_DEVICE=" + UnitQuoted(device.string()) + "\"");
+    body = Substitute(body, "TELVANE_UNIT_ENVIRONMENT", DeviceEnvironment(device));
     body = Substitute(body, "TELVANE_DEVICE_BIN", UnitQuoted(self.string()));
     body = Substitute(body, "TELVANE_BIN", UnitQuoted(program.string()));
     std::ofstream out(target / unit, std::ios::trunc);
@@ -243,6 +283,9 @@ int Run(const Args& args) {
   // phone's are started by hand or by the program.
   if (kind == backend::Kind::kLinux) {
     if (int rc = InstallUserUnits(shipped.units, fs::absolute(dev.Folder())); rc != 0)
+      return rc;
+  } else if (kind == backend::Kind::kSimulated) {
+    if (int rc = RemoveUserUnits(fs::absolute(dev.Folder())); rc != 0)
       return rc;
   }
   return InstallTodayItem(program, shipped.todayItem);
