@@ -45,6 +45,8 @@
 #include "platform/Shell.h"
 #include "ui/ButtonOwnDrawImage.h"
 #include "ui/OptionDialog.h"
+#include "ui/PageProfiles.h"
+#include "ui/SettingsSheet.h"
 #include "ui/SmallDialogs.h"
 #include "ui/WindowMain.h"
 
@@ -103,22 +105,6 @@ class CDialogChoose : public CSmallDialog {
 
  private:
   QListWidget* list_;
-};
-
-// A list to read, closed with one key.
-class CDialogList : public CSmallDialog {
-  Q_OBJECT
-
- public:
-  CDialogList(QWidget* owner, const char* title, const QStringList& lines)
-      : CSmallDialog(owner, title) {
-    auto* layout = new QVBoxLayout(this);
-    auto* list = new QListWidget(this);
-    list->addItems(lines);
-    list->setAccessibleName(windowTitle());
-    layout->addWidget(list);
-    AddKeys(layout, false);
-  }
 };
 
 // The name of a new place.
@@ -686,25 +672,24 @@ void CMainCommands::ShowFrames(bool actions) {
     Tell(TEXT_ID("ERROR CURRENT PLACE NOT FOUND"));
     return;
   }
-  QStringList lines;
-  try {
-    std::vector<CStrPeriod> frames;
-    db_->GetTablePeriods()->GetAllRecordsForPlace(&frames, place.GetId());
-    for (const CStrPeriod& frame : frames) {
-      lines << QString::fromStdString(frame.ToString());
-      if (!actions)
-        continue;
-      std::vector<CStrAction> list;
-      db_->GetTableActions()->GetAllForPeriod(&list, frame.GetId());
-      for (const CStrAction& action : list)
-        lines << "  " + QString::fromStdString(action.ToString());
-    }
-  } catch (const CBaseException& e) {
-    platform::ErrorBox(window_->GetHandle(), "%s", e.what());
-    return;
+  std::int32_t frameId = -1;
+  CStrPeriod frame;
+  if (CScheduleEngine* engine = CScheduleEngine::GetInstance();
+      engine && engine->GetCurrentFrame(&frame) && frame.GetIdPlace() == place.GetId()) {
+    frameId = frame.GetId();
   }
-  CDialogList dialog(window_, actions ? TEXT_ID("ACTIONS") : TEXT_ID("SCHEDULE"), lines);
-  dialog.Ask();
+  window_->OpenSettings(CSettingsSheet::kPageProfiles, [&](CSettingsSheet& sheet) {
+    auto* page = static_cast<CPageProfiles*>(sheet.GetPage(CSettingsSheet::kPageProfiles));
+    page->SelectPlace(place.GetId());
+    if (frameId >= 0)
+      page->SelectFrame(frameId);
+    else if (page->Frames()->count() > 0)
+      page->Frames()->setCurrentRow(0);
+    if (actions)
+      page->EnterActions()->setFocus();
+    else
+      page->Frames()->setFocus();
+  });
 }
 
 bool CMainCommands::AskLock(CStrPlace* place, int* minutes) {

@@ -91,6 +91,8 @@ class CMainCommands {
   // The location commands (lock and unlock are the application's own, run through the window).
   void AddPlace();
   void AssignToPlace();
+  // Opens the places page of the settings on the current place: its time frames, or the actions
+  // of its frame now in force (else of its first frame).
   void ShowFrames(bool actions);
 
   // Asks which place to lock to (`place` comes in as the one offered first) and for how long:

@@ -121,11 +121,16 @@ void CSettingsSheet::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-void CSettingsSheet::Open(QWidget* owner, std::function<void()> applyTrayIcon) {
-  Trace(TRACE_TRACE, "CSettingsSheet::Open");
+void CSettingsSheet::Open(QWidget* owner, std::function<void()> applyTrayIcon, int startPage,
+                          const std::function<void(CSettingsSheet&)>& prepare) {
+  Trace(TRACE_TRACE, "CSettingsSheet::Open(%d)", startPage);
   // The sheet is a window of its own (not a child of the main window), so disabling the main
   // window leaves the sheet enabled.
   CSettingsSheet sheet(std::move(applyTrayIcon));
+  if (startPage > kPageMain && startPage < kPageCount)
+    sheet.tabs_->setCurrentIndex(startPage);
+  if (prepare)
+    prepare(sheet);
   if (owner)
     owner->setEnabled(false);
   sheet.exec();

@@ -74,7 +74,9 @@ class CSettingsSheet : public QDialog {
   ~CSettingsSheet() override;
 
   // Opens the sheet modally over `owner` (the main window), which is disabled until it closes.
-  static void Open(QWidget* owner, std::function<void()> applyTrayIcon);
+  // The sheet opens on `startPage`; `prepare` runs on it before it is shown (to select a record).
+  static void Open(QWidget* owner, std::function<void()> applyTrayIcon, int startPage = kPageMain,
+                   const std::function<void(CSettingsSheet&)>& prepare = {});
 
   CSettingsPage* GetPage(int index) const { return pages_[static_cast<std::size_t>(index)]; }
   QTabWidget* Tabs() const { return tabs_; }

@@ -280,6 +280,11 @@ void CWindowMain::CreateTrayIcon() {
   tray_->show();
 }
 
+void CWindowMain::OpenSettings(int page, const std::function<void(CSettingsSheet&)>& prepare) {
+  CSettingsSheet::Open(
+      this, [this] { ApplyTrayIconSetting(); }, page, prepare);
+}
+
 void CWindowMain::ApplyTrayIconSetting() {
   delete tray_;
   tray_ = nullptr;
@@ -607,7 +612,7 @@ void CWindowMain::OnCommand(int id) {
       platform::PostMessage(GetHandle(), platform::WM_CLOSE, 0, 0);
       break;
     case CMD_PAGE_MAIN:
-      CSettingsSheet::Open(this, [this] { ApplyTrayIconSetting(); });
+      OpenSettings(CSettingsSheet::kPageMain);
       break;
     case CMD_TEST_RESTART:
       if (CApp* app = CApp::GetInstance())

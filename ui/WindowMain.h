@@ -31,6 +31,7 @@ class QSystemTrayIcon;
 class CBarAccessible;
 class CButtonOwnDrawImage;
 class CButtonOwnCurrentLocation;
+class CSettingsSheet;
 
 class CWindowMain : public QMainWindow, public IMainWindow {
   Q_OBJECT
@@ -91,6 +92,8 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   void RequestPanelRefresh();
   // Adds or removes the notification-area icon as the "tray_icon" setting now says.
   void ApplyTrayIconSetting();
+  // Opens the settings sheet modally on `page`, `prepare` selecting what the user asked for.
+  void OpenSettings(int page, const std::function<void(CSettingsSheet&)>& prepare = {});
 
   // Paints of the panel of every main window of the process (background, bars, texts, upper
   // text; the buttons paint themselves): count, total and longest time.

@@ -27,6 +27,7 @@ from atspi_support import TIMEOUT, find_app, wait_for, walk
 WM_COMMAND = "273"
 CMD_SETTINGS = "40002"
 CMD_XML_EXPORT = "40060"
+CMD_CURRENT_ACTIONS = "40233"
 SETTINGS_KEY = "\\SOFTWARE\\Orvella\\Telvane"
 
 
@@ -247,6 +248,16 @@ def main():
         wait_for("the sound off", lambda: console("sound") == "silent")
         wait_for("current_place Gym",
                  lambda: console("reg", "get", "HKLM", SETTINGS_KEY, "current_place") == "Gym")
+
+        # The current place's actions open the places page on Gym and its frame now in force.
+        console("post", "MainWindow", WM_COMMAND, CMD_CURRENT_ACTIONS, "0")
+        sheet = wait_for("the sheet on the current actions", lambda: window(app, "Settings"))
+        wait_for("Gym's evening actions shown", lambda: combo(sheet, "Places").name == "Gym"
+                 and showing(sheet, "Sound: on", pyatspi.ROLE_LIST_ITEM))
+        evening = named(sheet, pyatspi.ROLE_LIST_ITEM, "18:00-20:00 Evening")
+        assert evening.getState().contains(pyatspi.STATE_SELECTED), evening.getState().getStates()
+        act(named(sheet, push, "Cancel"), "Press")
+        wait_for("the sheet closed", lambda: window(app, "Settings") is None)
 
         # The exported data holds what was entered.
         console("post", "MainWindow", WM_COMMAND, CMD_XML_EXPORT, "0")

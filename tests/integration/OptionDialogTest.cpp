@@ -389,9 +389,9 @@ TEST_F(OptionDialogTest, ThePlacesDialogAddsAPlaceForTheCurrentLocation) {
   Keys({"enter"});
   EXPECT_TRUE(WaitUntil([&] { return HasBox("The location has been assigned to the place."); }));
   ASSERT_TRUE(WaitForMainWindow());
-  // The location now has a place: its time frames can be listed (none yet).
+  // The location now has a place: its time frames open in the settings (none yet).
   Command(40232);
-  ASSERT_TRUE(WaitForFront("CDialogList"));
+  ASSERT_TRUE(WaitForFront("CSettingsSheet"));
   Keys({"escape"});
   EXPECT_TRUE(WaitForMainWindow());
   EXPECT_FALSE(HasBox("The current place was not found."));
