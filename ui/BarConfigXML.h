@@ -25,6 +25,8 @@ class CBarConfigXML {
   // `reader` turns elements into records; the process-wide skin when null.
   explicit CBarConfigXML(CSkin* reader = nullptr) : reader_(reader) {}
   virtual ~CBarConfigXML() = default;
+  // An owner with a skin of its own reads its bars with it (its screen and fit).
+  void SetReader(CSkin* reader) { reader_ = reader; }
 
   // Stores `id`; with an element, reads its flags and children (each only when present) and
   // then the subclass's own children. Without one the configuration keeps its values.

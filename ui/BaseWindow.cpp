@@ -103,7 +103,7 @@ void CBaseWindow::MoveFocus(bool next) {
 
 void CBaseWindow::ReorderShell() {
   QRect client = rect();
-  int baseline = client.bottom() + 1 - (scale_ == 2 ? 50 : 25);
+  int baseline = client.bottom() + 1 - bottomBand_ * scale_;
   // The default size is given in small-screen pixels; a vga screen draws everything twice as
   // large (its skins carry double-size images).
   const int buttonCx = buttonCx_ * scale_;

@@ -28,6 +28,8 @@ class CBaseWindow : public QWidget, public IOwnerDrawHost {
   virtual void ReorderShell();
   // The size of an autolocated button on a scale-1 screen; the layout multiplies it by the scale.
   void SetDefaultButtonSize(int cx, int cy) { buttonCx_ = cx, buttonCy_ = cy; }
+  // The height kept free under the buttons for the bottom text, in small-screen pixels.
+  void SetBottomBand(int height) { bottomBand_ = height; }
   void SetScale(int scale) { scale_ = scale; }
   int GetScale() const { return scale_; }
   // Moves the focus to the next (or previous) button, wrapping at both ends.
@@ -60,6 +62,7 @@ class CBaseWindow : public QWidget, public IOwnerDrawHost {
   std::vector<CButtonOwnDrawImage*> buttons_;
   int buttonCx_ = 60;
   int buttonCy_ = 65;
+  int bottomBand_ = 25;
   int scale_ = 1;
   QPoint cursor_;
   QString upperText_;

@@ -1,6 +1,8 @@
 #include "ui/Skin.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -88,6 +90,29 @@ CSkin::Screen CSkin::Classify(int width, int height) {
   return screen;
 }
 
+double CSkin::FitFor(int width, int height) {
+  Screen screen = Classify(width, height);
+  if (width <= 0 || height <= 0 || screen.screenClass == kClassVga)
+    return 1.0;
+  // The class's own size in the screen's orientation.
+  int fullWidth = 240;
+  int fullHeight = 240;
+  if (screen.screenClass == kClassQvga) {
+    fullWidth = screen.orientation == kLandscape ? 320 : 240;
+    fullHeight = screen.orientation == kLandscape ? 240 : 320;
+  }
+  double fit =
+      std::min(static_cast<double>(width) / fullWidth, static_cast<double>(height) / fullHeight);
+  return std::min(fit, 1.0);
+}
+
+int CSkin::Fit(int value) const {
+  if (value < 0 || fit_ >= 1.0)
+    return value;
+  // Rounded down, so that a row of scaled buttons still fits where the full-size row did.
+  return static_cast<int>(value * fit_);
+}
+
 const char* CSkin::ClassWord(int screenClass) {
   switch (screenClass) {
     case kClassSquare:
@@ -131,16 +156,17 @@ CSkin::CSkin() : layoutQueries_(std::make_unique<LayoutQueries>()) {}
 
 CSkin::~CSkin() = default;
 
-void CSkin::SetScreen(const Screen& screen) {
+void CSkin::SetScreen(const Screen& screen, double fit) {
   screenClass_ = screen.screenClass;
   screenOrientation_ = screen.orientation;
+  fit_ = fit;
 }
 
 void CSkin::DetectScreen() {
   platform::ScreenSize size = platform::GetScreenSize();
-  SetScreen(Classify(size.width, size.height));
-  Trace(TRACE_DEBUG, "CSkin::DetectScreen(%dx%d) %s %s", size.width, size.height,
-        ClassWord(screenClass_), OrientationWord(screenOrientation_));
+  SetScreen(Classify(size.width, size.height), FitFor(size.width, size.height));
+  Trace(TRACE_DEBUG, "CSkin::DetectScreen(%dx%d) %s %s fit %.3f", size.width, size.height,
+        ClassWord(screenClass_), OrientationWord(screenOrientation_), fit_);
 }
 
 std::string CSkin::SkinFilePath() const {
@@ -300,11 +326,16 @@ int CSkin::ReadNumber(pugi::xml_node node, const char* name, int current) {
   return attr ? ToInt(attr.value()) : current;
 }
 
+int CSkin::ReadLength(pugi::xml_node node, const char* name, int current) const {
+  pugi::xml_attribute attr = node.attribute(name);
+  return attr ? Fit(ToInt(attr.value())) : current;
+}
+
 void CSkin::ReadPosition(SkinPosition& out, pugi::xml_node node) {
-  out.x = ReadNumber(node, "x", out.x);
-  out.y = ReadNumber(node, "y", out.y);
-  out.cx = ReadNumber(node, "cx", out.cx);
-  out.cy = ReadNumber(node, "cy", out.cy);
+  out.x = ReadLength(node, "x", out.x);
+  out.y = ReadLength(node, "y", out.y);
+  out.cx = ReadLength(node, "cx", out.cx);
+  out.cy = ReadLength(node, "cy", out.cy);
 }
 
 void CSkin::ReadRGB(SkinColor& out, pugi::xml_node node) {
@@ -318,7 +349,7 @@ void CSkin::ReadFont(SkinFont& out, pugi::xml_node node) {
     return;
   if (pugi::xml_attribute family = node.attribute("family"))
     out.family = family.value();
-  out.size = ReadNumber(node, "fontsize", out.size);
+  out.size = ReadLength(node, "fontsize", out.size);
   out.bold = ReadNumber(node, "fontbold", out.bold);
   if (pugi::xml_node rgb = node.child("rgb"))
     ReadRGB(out.color, rgb);
@@ -328,10 +359,10 @@ void CSkin::ReadImage(SkinImage& out, pugi::xml_node node) {
   if (!node)
     return;
   out.file = Trim(node.text().get());
-  out.position.cx = ReadNumber(node, "cx", out.position.cx);
-  out.position.cy = ReadNumber(node, "cy", out.position.cy);
-  out.position.x = ReadNumber(node, "x", out.position.x);
-  out.position.y = ReadNumber(node, "y", out.position.y);
+  out.position.cx = ReadLength(node, "cx", out.position.cx);
+  out.position.cy = ReadLength(node, "cy", out.position.cy);
+  out.position.x = ReadLength(node, "x", out.position.x);
+  out.position.y = ReadLength(node, "y", out.position.y);
   ReadRGB(out.colorKey, node);
 }
 

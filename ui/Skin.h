@@ -39,6 +39,9 @@
 // Screen classes: 240x320 and 320x240 are qvga; any other square screen is square; a screen with
 // a side above 320 is vga. The remaining sizes (not square, both sides at most 320, e.g.
 // 240x300 or 320x200) are classed qvga: its layouts are made for the nearest size and fit them.
+// A qvga or square screen smaller than its class's own size (176x220, 200x200) is drawn to fit:
+// every position, size and font size the readers take from the file is scaled by the fit (the
+// smaller of the two sides' ratios), so the whole layout shows, only smaller.
 //
 // Threading: a CSkin is used on the user-interface thread only and is not locked. The shared
 // instance is created once (thread-safe creation) and never destroyed.
@@ -112,6 +115,9 @@ class CSkin {
   };
   // Classifies a screen of `width` x `height` pixels (rules in the file comment).
   static Screen Classify(int width, int height);
+  // The scale that fits the layouts of the screen's class into `width` x `height`: 1 for a
+  // screen at least as large as the class's own size, below 1 for a smaller one.
+  static double FitFor(int width, int height);
 
   // The process-wide skin, used by the configuration code of buttons and bars. The first call
   // classifies the screen and loads the file; a failed load is kept (see GetLoadResult) so that
@@ -164,6 +170,10 @@ class CSkin {
   pugi::xml_node SelectNode(pugi::xml_node context, std::string_view path);
 
   int GetScreenClass() const { return screenClass_; }
+  // The scale of the readers for the current screen (see FitFor).
+  double GetFit() const { return fit_; }
+  // `value` (a length in the file's pixels) as drawn on the current screen; -1 stays -1.
+  int Fit(int value) const;
   int GetScreenOrientation() const { return screenOrientation_; }
   // The screen class of the file that was loaded (-1 before LoadSkin). When a resize moves the
   // screen to another class, the owner loads again to get that class's file.
@@ -184,19 +194,22 @@ class CSkin {
   static const char* OrientationWord(int orientation);
 
  protected:
-  // Sets the classification directly (the screen as DetectScreen would find it).
-  void SetScreen(const Screen& screen);
+  // Sets the classification directly (the screen as DetectScreen would find it) and the fit.
+  void SetScreen(const Screen& screen, double fit = 1.0);
 
  private:
   struct LayoutQueries;
 
   std::string SkinFilePath() const;
+  // A length attribute (position, size, font size): ReadNumber, scaled by the fit.
+  int ReadLength(pugi::xml_node node, const char* name, int current) const;
   pugi::xml_node SelectInLayout(const pugi::xpath_query& query, std::string_view id);
 
   pugi::xml_document document_;
   std::unique_ptr<LayoutQueries> layoutQueries_;  // precompiled, bound to their variables
   int screenClass_ = kClassQvga;
   int screenOrientation_ = kPortrait;
+  double fit_ = 1.0;
   int loadedClass_ = -1;
   LoadResult loadResult_ = LoadResult::kNotLocated;
   std::string skinFile_;  // host path of the file last loaded

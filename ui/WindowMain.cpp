@@ -318,6 +318,8 @@ void CWindowMain::ReadLayout() {
     if (pugi::xml_node n = layout.child("DownTextSate"))
       skin_->ReadTextLabel(downText_, n);
   }
+  battery_.SetReader(skin_.get());
+  signal_.SetReader(skin_.get());
   skin_->GetBarConfig(battery_, "battery");
   skin_->GetBarConfig(signal_, "signal");
 }
@@ -381,23 +383,34 @@ void CWindowMain::OnSize() {
     w = screen.width;
     h = screen.height;
   }
+  // A screen smaller than its class's own size takes everything at the skin's fit.
+  auto fit = [this](int length) { return skin_->Fit(length); };
   if (h > w) {
-    panel_->SetDefaultButtonSize(60, 65);
+    panel_->SetDefaultButtonSize(fit(60), fit(65));
     panel_->SetScale(h == 640 ? 2 : 1);
   } else if (w == h) {
-    panel_->SetDefaultButtonSize(40, 45);
+    panel_->SetDefaultButtonSize(fit(40), fit(45));
     panel_->SetScale(1);
   } else if (h == 480) {
     panel_->SetDefaultButtonSize(60, 65);
     panel_->SetScale(2);
   } else {
-    panel_->SetDefaultButtonSize(40, 45);
+    panel_->SetDefaultButtonSize(fit(40), fit(45));
     panel_->SetScale(1);
   }
+  panel_->SetBottomBand(fit(25));
   int orientation = skin_->GetScreenOrientation();
-  if (orientation != lastOrientation_ || reloaded) {
-    Trace(TRACE_DEBUG, "Cambio de orientacion");
+  // A screen of another size in the same orientation needs the buttons placed again as much as
+  // a turn does: they are placed from the bottom up, so the old places would leave some outside
+  // a smaller window.
+  bool turned = orientation != lastOrientation_ || reloaded;
+  if (turned || laidOutSize_ != QSize(w, h)) {
+    if (turned)
+      Trace(TRACE_DEBUG, "Cambio de orientacion");
+    else
+      Trace(TRACE_DEBUG, "CWindowMain::OnSize(%d, %d) lays the buttons out again", w, h);
     lastOrientation_ = orientation;
+    laidOutSize_ = QSize(w, h);
     ReadLayout();
     panel_->ReorderShell();
   }

@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <QSize>
 
 #include <atomic>
 #include <cstdint>
@@ -181,6 +182,7 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   SkinTextLabel downText_;
   QImage backgroundBitmap_;  // mainwindow_bg.jpg
   int lastOrientation_ = 3;  // 3: not laid out yet
+  QSize laidOutSize_;        // the screen size of the last layout
   QString diagnosticText_;
   CButtonOwnCurrentLocation* place_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;  // owned by the window; removed with it

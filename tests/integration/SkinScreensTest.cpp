@@ -214,6 +214,9 @@ TEST_F(SkinScreens, EveryScreenShowsItsButtonsBarsAndPanel) {
   ASSERT_EQ(dev.Console({"battery", "40"}), 0);
   ASSERT_EQ(dev.Console({"signal", "-85", "-113", "-51"}), 0);  // 45 %
   ASSERT_EQ(dev.Console({"bt", "connectable"}), 0);
+  // A data entry gives the data button its solid tile: the thin dashed outline it has without
+  // one keeps too few opaque pixels on a small screen's button to tell it from another image.
+  ASSERT_EQ(dev.Console({"connections", "add", "Internet"}), 0);
   ASSERT_TRUE(telvane.StartAndWaitUntilReady()) << TraceText();
   ASSERT_TRUE(WaitUntil([&] { return LayoutCount() >= 1 && WindowIs(240, 320); }));
 
@@ -234,11 +237,14 @@ TEST_F(SkinScreens, EveryScreenShowsItsButtonsBarsAndPanel) {
     const char* orientation;
     int battery;  // percent
     int signal;   // dBm, on the scale -113 to -51
-  } sizes[] = {{240, 320, "qvga", "portrait", 40, -85},
-               {320, 240, "qvga", "landscape", 75, -60},
-               {480, 640, "vga", "portrait", 20, -100},
-               {640, 480, "vga", "landscape", 90, -70},
-               {240, 240, "square", "square", 55, -90}};
+    double fit;   // the scale of the skin's lengths on a screen smaller than its class's
+  } sizes[] = {{240, 320, "qvga", "portrait", 40, -85, 1.0},
+               {320, 240, "qvga", "landscape", 75, -60, 1.0},
+               {480, 640, "vga", "portrait", 20, -100, 1.0},
+               {640, 480, "vga", "landscape", 90, -70, 1.0},
+               {240, 240, "square", "square", 55, -90, 1.0},
+               {176, 220, "qvga", "portrait", 60, -75, 0.6875},
+               {220, 176, "qvga", "landscape", 35, -95, 0.6875}};
   const char* feature[] = {"connections", "band", "hide",    "refresh",
                            "wifi",        "bt",   "speaker", "phone"};
   for (const Size& s : sizes) {
@@ -248,6 +254,14 @@ TEST_F(SkinScreens, EveryScreenShowsItsButtonsBarsAndPanel) {
     ASSERT_EQ(dev.Console({"signal", std::to_string(s.signal), "-113", "-51"}), 0);
     int signalPercent = (s.signal + 113) * 100 / 62;
     SkinFacts skin = ReadSkin(Theme(s.cls) / "skin.xml", s.orientation);
+    auto fit = [&](const QRect& r) {
+      auto f = [&](int v) { return static_cast<int>(v * s.fit); };
+      return QRect(f(r.x()), f(r.y()), f(r.width()), f(r.height()));
+    };
+    skin.battery = fit(skin.battery);
+    skin.signal = fit(skin.signal);
+    for (QRect& line : skin.placeLines)
+      line = fit(line);
     ASSERT_FALSE(skin.battery.isEmpty());
     ASSERT_EQ(skin.placeLines.size(), 4u);
     QImage question = Load(Theme(s.cls) / "question.png");

@@ -40,6 +40,15 @@ TEST(SkinClassifyTest, ScreenSizesGiveClassAndOrientation) {
     EXPECT_EQ(s.screenClass, c.screenClass) << c.w << "x" << c.h;
     EXPECT_EQ(s.orientation, c.orientation) << c.w << "x" << c.h;
   }
+  // Screens at least their class's size draw the skin as it is; smaller ones scale it by the
+  // tighter side, so that the whole layout fits.
+  EXPECT_EQ(CSkin::FitFor(240, 320), 1.0);
+  EXPECT_EQ(CSkin::FitFor(640, 480), 1.0);
+  EXPECT_EQ(CSkin::FitFor(480, 800), 1.0);
+  EXPECT_EQ(CSkin::FitFor(480, 480), 1.0);
+  EXPECT_EQ(CSkin::FitFor(176, 220), 0.6875);  // height: 220 / 320
+  EXPECT_EQ(CSkin::FitFor(220, 176), 0.6875);  // width: 220 / 320
+  EXPECT_EQ(CSkin::FitFor(120, 120), 0.5);
 }
 
 pugi::xml_node Parse(pugi::xml_document& doc, const char* xml) {
@@ -213,6 +222,16 @@ TEST_F(SkinFileTest, LayoutFollowsTheScreenWhenItTurns) {
   EXPECT_EQ(none.id, "signal");
   EXPECT_EQ(none.mode, CBarConfigXML::kModeGradient);
   EXPECT_FALSE(skin.GetButtonNode("x' or '1'='1"));
+
+  // A smaller screen of the same class scales what is read from then on, never a length left
+  // unset.
+  ASSERT_TRUE(platform::SetScreenSize({220, 176}));
+  skin.DetectScreen();
+  EXPECT_FALSE(skin.NeedsReload());
+  SkinPosition small;
+  skin.ReadPosition(small, skin.GetButtonNode("bt").child("position"));
+  EXPECT_EQ(small.x, 68);  // 100 at 0.6875, rounded down
+  EXPECT_EQ(small.cx, -1);
 
   // On a screen of another class the qvga file has no layout until it is loaded again.
   ASSERT_TRUE(platform::SetScreenSize({480, 640}));
