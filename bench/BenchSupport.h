@@ -1,6 +1,7 @@
-// What the schedule's benchmarks share: the program set up on a device for a measurement, two
-// places the phone moves between, and the time from each move to the START record of the frame
-// it enters, with the cell tracker and the schedule engine running as in the program.
+// What the benchmarks share: the figures' median and maximum, and for the schedule's benchmarks
+// the program set up on a device for a measurement, two places the phone moves between, and the
+// time from each move to the START record of the frame it enters, with the cell tracker and the
+// schedule engine running as in the program.
 #pragma once
 
 #include <chrono>
