@@ -13,8 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -24,11 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/EventLog.h"
-#include "app/Mgr.h"
-#include "app/RegistrySettings.h"
-#include "app/Texts.h"
-#include "app/WorkerThread.h"
 #include "data/DB.h"
 #include "data/StrCell.h"
 #include "data/StrLAC.h"
@@ -45,7 +40,7 @@
 #include "platform/Ril.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 extern char** environ;
 
@@ -55,17 +50,6 @@ constexpr int kPlaces = 1000;
 constexpr int kCellsPerPlace = 10;
 constexpr int kActionsPerFrame = 5;
 constexpr int kMoves = 30;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> values) {
-  if (values.empty())
-    return 0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // Installs the program on the device with the device console (settings and translations).
 bool Install(const fs::path& folder) {
@@ -81,87 +65,21 @@ bool Install(const fs::path& folder) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Notes the time of every schedule record as it is added.
-class RecordClock : public IEventLogListener {
- public:
-  void OnEventLogChanged(int count) override {
-    CEventLogRecord newest;
-    if (!CEventLog::GetInstance()->GetRecord(0, &newest) ||
-        newest.code != CScheduleEngine::kEventLogCode) {
-      return;
-    }
-    std::lock_guard lock(mutex_);
-    times_.push_back(Clock::now());
-    changed_.notify_all();
-  }
-  // Waits for the `n`-th schedule record and returns when it was added.
-  bool Wait(std::size_t n, Clock::time_point* at) {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::seconds(10), [&] { return times_.size() >= n; }))
-      return false;
-    *at = times_[n - 1];
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Clock::time_point> times_;
-};
-
-CStrPeriod AddWholeDay(CDB& db, std::int32_t placeId, const std::string& name) {
-  CStrPeriod frame;
-  frame.SetIdPlace(placeId);
-  frame.SetName(name);
-  db.GetTablePeriods()->Insert(frame);
-  return frame;
-}
-
 // Two places, each a location area with a whole-day frame; the phone moves between them and
 // every move leaves one frame (END record) and enters the other (START record).
 void MeasureLocationToStart(CDB& db) {
-  for (std::int32_t lac : {100, 200}) {
-    CStrPlace place("Place " + std::to_string(lac), "", "", -1);
-    db.GetTablePlaces()->Insert(place);
-    CStrLAC area(lac, place.GetId());
-    db.GetTableLAC()->Insert(area);
-    AddWholeDay(db, place.GetId(), "Day");
-  }
-  RecordClock records;
-  CEventLog::GetInstance()->AddListener(&records);
-  {
-    CRilMgr ril;
-    CScheduleEngine::Instance();
-    ril.Initialize();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    std::vector<double> latencies;
-    std::size_t seen = 0;
-    for (int i = 0; i < kMoves; ++i) {
-      std::int32_t lac = i % 2 == 0 ? 100 : 200;
-      Clock::time_point sent = Clock::now();
-      platform::ril::SetServingCell(static_cast<platform::DWORD>(i + 1),
-                                    static_cast<platform::DWORD>(lac), true);
-      // The first move enters only; every later one leaves and enters.
-      seen += i == 0 ? 1 : 2;
-      Clock::time_point started;
-      if (!records.Wait(seen, &started)) {
-        std::printf("Location to START: no START record after move %d\n", i);
-        break;
-      }
-      int pauses = i == 0 ? 1 : 2;
-      latencies.push_back(Ms(started - sent) - pauses * WorkerThread::kPauseAfterCommandMs);
-      // Let the engine finish its pause before the next move.
-      std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
-    std::printf(
-        "Location notification to START record: median %.2f ms, max %.2f ms over %zu moves "
-        "(goal < 20 ms; the worker's fixed pauses left out)\n",
-        Median(latencies),
-        latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end()),
-        latencies.size());
-    CScheduleEngine::DestroyInstance();
-  }
-  CEventLog::GetInstance()->RemoveListener(&records);
+  AddTwoPlaces(db);
+  std::vector<double> latencies = MeasureMovesToStart(
+      kMoves,
+      [](int i, std::int32_t lac) {
+        platform::ril::SetServingCell(static_cast<platform::DWORD>(i + 1),
+                                      static_cast<platform::DWORD>(lac), true);
+      },
+      "Location to START");
+  std::printf(
+      "Location notification to START record: median %.2f ms, max %.2f ms over %zu moves "
+      "(goal < 20 ms; the worker's fixed pauses left out)\n",
+      Median(latencies), Max(latencies), latencies.size());
 }
 
 // Notes when the START record of a given place's frame is added.
@@ -307,10 +225,7 @@ int main(int argc, char** argv) {
     std::printf("telvane-device install failed\n");
     return 1;
   }
-  CTexts::ResetForTesting();
-  CMgr::LoadConfig();
-  CRegistrySettings settings;
-  settings.SetDWORD(CScheduleEngine::kAwakeToExecuteKey, 0);
+  PrepareSchedule();
 
   CDB db;
   db.OpenDB();
@@ -334,8 +249,7 @@ int main(int argc, char** argv) {
   std::printf(
       "Evaluation with %d places, %d cells, %d actions: median %.3f ms, max %.3f ms "
       "(goal < 5 ms)\n",
-      kPlaces, kPlaces * kCellsPerPlace, kPlaces * kActionsPerFrame, Median(costs),
-      *std::max_element(costs.begin(), costs.end()));
+      kPlaces, kPlaces * kCellsPerPlace, kPlaces * kActionsPerFrame, Median(costs), Max(costs));
   std::fflush(stdout);
 
   benchmark::Initialize(&argc, argv);

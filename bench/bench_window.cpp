@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,9 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "platform/Device.h"
 
 namespace fs = std::filesystem;
+using bench::Max;
+using bench::Median;
 
 namespace {
 
@@ -46,17 +48,6 @@ std::vector<double> Figures(const std::string& text, const std::string& marker) 
   for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1))
     out.push_back(std::strtod(text.c_str() + at + marker.size(), nullptr));
   return out;
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty())
-    return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-double Max(const std::vector<double>& v) {
-  return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
 
 int Console(const std::string& args) {

@@ -40,7 +40,7 @@ bool SplitId(const std::string& text, std::uint64_t* id, std::string* rest) {
 }  // namespace
 
 bool AskProcess(int pid, const std::string& event, const std::string& payload, DWORD timeoutMs,
-                std::string* error) {
+                std::string* error, std::string_view peer) {
   Device* dev = Device::Current();
   if (!dev) {
     *error = "no device";
@@ -67,15 +67,16 @@ bool AskProcess(int pid, const std::string& event, const std::string& payload, D
         answer->error = answerError;
         answer->cv.notify_all();
       });
+  const std::string who = peer.empty() ? "process " + std::to_string(pid) : std::string(peer);
   bool sent = SendHardwareEvent(pid, event, std::to_string(id) + "\t" + payload);
   bool answered = false;
   if (sent) {
     std::unique_lock lock(answer->mutex);
     answered = answer->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                    [&] { return answer->done; });
-    *error = answered ? answer->error : "no answer from process " + std::to_string(pid);
+    *error = answered ? answer->error : "no answer from " + who;
   } else {
-    *error = "process " + std::to_string(pid) + " does not run";
+    *error = who + " does not run";
   }
   UnsubscribeHardwareEvent(subscription);
   return answered && error->empty();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/Types.h"
 
@@ -16,9 +17,10 @@ namespace platform {
 
 // Sends the request to `pid` and waits at most `timeoutMs` for its answer. False with `error`
 // set when the process could not be reached, did not answer in time or answered with an error.
-// Any thread but the endpoint thread (which delivers the answer).
+// `peer` names the process in the first two errors ("no answer from PEER"); "process PID" when
+// empty. Any thread but the endpoint thread (which delivers the answer).
 bool AskProcess(int pid, const std::string& event, const std::string& payload, DWORD timeoutMs,
-                std::string* error);
+                std::string* error, std::string_view peer = {});
 
 // The answering side: `onRequest(id, payload)` is called on the endpoint thread for each request
 // of `event`; the process handles it on its own thread and calls AnswerRequest with the id.

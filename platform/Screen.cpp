@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,30 +22,15 @@ namespace {
 constexpr const char* kWidthState = "screen_width";
 constexpr const char* kHeightState = "screen_height";
 constexpr const char* kRequestEvent = "screenshot";
-constexpr const char* kDoneEvent = "screenshot_done";
 constexpr const char* kWindowPictureEvent = "window_picture";
 constexpr const char* kComposeEvent = "screen_compose";
 constexpr int kMinSide = 100;
 constexpr int kMaxSide = 4000;
 
-// Splits "a\tb\tc" into at most `parts` fields; the last keeps any further tabs.
-std::vector<std::string> Fields(const std::string& payload, std::size_t parts) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (out.size() + 1 < parts) {
-    std::size_t tab = payload.find('\t', start);
-    if (tab == std::string::npos)
-      break;
-    out.push_back(payload.substr(start, tab - start));
-    start = tab + 1;
-  }
-  out.push_back(payload.substr(start));
-  return out;
-}
-
-std::uint64_t NewRequestId() {
+// Numbers the folders of window pictures, unique within this process.
+std::uint32_t NextFolderNumber() {
   static std::atomic<std::uint32_t> counter{0};
-  return (static_cast<std::uint64_t>(getpid()) << 32) | ++counter;
+  return ++counter;
 }
 
 }  // namespace
@@ -87,61 +69,32 @@ bool RotateScreen() {
 
 bool RequestScreenshot(std::string_view className, const std::string& hostFile, DWORD timeoutMs,
                        std::string* error) {
-  if (!Device::Current() || !FindWindow(className)) {
+  HWND window = Device::Current() ? FindWindow(className) : 0;
+  int owner = window ? WindowProcess(window) : 0;
+  if (!owner) {
     *error = "no window of class " + std::string(className);
     return false;
   }
-  // Shared with the subscription, which may still run after this function returned.
-  struct Answer {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-    std::string error;
-  };
-  auto answer = std::make_shared<Answer>();
-  const std::uint64_t id = NewRequestId();
-  int subscription =
-      SubscribeHardwareEvent(kDoneEvent, [answer, id](const std::string&, const std::string& p) {
-        auto fields = Fields(p, 2);
-        if (fields.size() != 2 || fields[0] != std::to_string(id))
-          return;
-        std::lock_guard lock(answer->mutex);
-        answer->done = true;
-        answer->error = fields[1];
-        answer->cv.notify_all();
-      });
-  BroadcastHardwareEvent(kRequestEvent,
-                         std::to_string(id) + "\t" + std::string(className) + "\t" + hostFile);
-  bool answered;
-  {
-    std::unique_lock lock(answer->mutex);
-    answered = answer->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [&] { return answer->done; });
-    *error = answered ? answer->error : "no answer from the window's program";
-  }
-  UnsubscribeHardwareEvent(subscription);
-  return answered && error->empty();
+  return AskProcess(owner, kRequestEvent, std::string(className) + "\t" + hostFile, timeoutMs,
+                    error, "the window's program");
 }
 
 int ServeScreenshots(const std::string& className,
                      std::function<void(std::uint64_t id, const std::string& hostFile)> onRequest) {
-  return SubscribeHardwareEvent(
-      kRequestEvent, [className, onRequest](const std::string&, const std::string& payload) {
-        auto fields = Fields(payload, 3);
-        if (fields.size() != 3 || fields[1] != className || fields[2].empty())
-          return;
-        std::uint64_t id = 0;
-        try {
-          id = std::stoull(fields[0]);
-        } catch (const std::exception&) {
-          return;
-        }
-        onRequest(id, fields[2]);
-      });
+  return ServeRequests(kRequestEvent, [className, onRequest = std::move(onRequest)](
+                                          std::uint64_t id, const std::string& payload) {
+    // "CLASS\tFILE": the file is all after the first tab, tabs included.
+    std::size_t tab = payload.find('\t');
+    if (tab == std::string::npos || payload.compare(0, tab, className) != 0 ||
+        tab + 1 == payload.size()) {
+      return;
+    }
+    onRequest(id, payload.substr(tab + 1));
+  });
 }
 
 void CompleteScreenshot(std::uint64_t id, const std::string& error) {
-  BroadcastHardwareEvent(kDoneEvent, std::to_string(id) + "\t" + error);
+  AnswerRequest(kRequestEvent, id, error);
 }
 
 }  // namespace platform
@@ -172,9 +125,8 @@ bool RequestScreenPicture(const std::string& hostFile, DWORD timeoutMs, std::str
     return false;
   }
   std::error_code ec;
-  fs::path folder =
-      fs::temp_directory_path(ec) / ("telvane-screen-" + std::to_string(getpid()) + "-" +
-                                     std::to_string(NewRequestId() & 0xFFFFFFFFu));
+  fs::path folder = fs::temp_directory_path(ec) / ("telvane-screen-" + std::to_string(getpid()) +
+                                                   "-" + std::to_string(NextFolderNumber()));
   if (ec || !fs::create_directories(folder, ec)) {
     *error = "cannot create a folder for the window pictures";
     return false;

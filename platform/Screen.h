@@ -2,9 +2,8 @@
 //
 // The size is hardware state ("screen_width", "screen_height", 240x320 on a new phone); a change
 // is broadcast as the hardware event "screen" so that running programs lay their windows out
-// again. A screenshot is asked of the process that owns a window class: the request reaches
-// every process as the hardware event "screenshot"; the owner saves the picture and answers with
-// "screenshot_done", which wakes the requester.
+// again. A screenshot is asked of the process that owns a window class as a request of
+// platform/Requests.h (the event "screenshot"); the owner saves the picture and answers.
 //
 // A picture of the whole screen is composed from the pictures of its visible windows: each
 // window's owner saves its own picture, then one process with a user interface (the owner of the

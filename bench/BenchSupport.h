@@ -1,0 +1,45 @@
+// What the benchmarks share: the figures' median and maximum, and for the schedule's benchmarks
+// the program set up on a device for a measurement, two places the phone moves between, and the
+// time from each move to the START record of the frame it enters, with the cell tracker and the
+// schedule engine running as in the program.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "data/StrPeriod.h"
+
+class CDB;
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d);
+// The middle value and the largest, 0 for none.
+double Median(std::vector<double> values);
+double Max(const std::vector<double>& values);
+
+// Loads the translations and settings that the device console installed on the current device,
+// and lets the schedule engine act without waiting for the phone to be awake.
+void PrepareSchedule();
+
+// Stores a frame named `name` that covers the whole day at the place.
+CStrPeriod AddWholeDay(CDB& db, std::int32_t placeId, const std::string& name);
+
+// Stores "Place 100" and "Place 200", the location areas 100 and 200, each with a whole-day
+// frame "Day".
+void AddTwoPlaces(CDB& db);
+
+// Runs the cell tracker and the schedule engine and moves the phone `moves` times between the
+// areas of AddTwoPlaces, area 100 first, with `move(index, area)`. Returns for each move the time
+// from the move to the START record of the frame entered, less the worker's fixed pauses (one
+// after the first move, which only enters; two after each later one, which also leaves). Stops
+// early with a line that starts with `what` when a record does not come within 10 s.
+std::vector<double> MeasureMovesToStart(
+    int moves, const std::function<void(int index, std::int32_t area)>& move, const char* what);
+
+}  // namespace bench
