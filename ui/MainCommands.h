@@ -9,6 +9,9 @@
 // answers, as the manager's contract says.
 #pragma once
 
+#include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
 
 class CWindowMain;
@@ -108,6 +111,24 @@ class CMainCommands {
   // Adds the option of `status`, drawn with the image the button of `control` shows for it.
   void AddState(COptionDialog& dialog, int control, int status, const char* skinId,
                 const char* captionId);
+  // A state a feature's option dialog offers, and the text id of its caption.
+  struct StateOption {
+    int status;
+    const char* captionId;
+  };
+  // A button after the states that opens something else (the phone's own settings, say): its
+  // option id, the text id of its caption, and what it does. An empty one ({}) has no caption.
+  struct ExtraOption {
+    int id;
+    const char* captionId;
+    std::function<void()> run;
+  };
+  // Shows the option dialog of the feature button `control`: each of `states` but `current`,
+  // skinned by `skinId`, then `extra` when it has a caption. Returns the status chosen; nothing
+  // when cancelled or when the extra button was pressed (its work is done by then).
+  std::optional<int> AskState(int control, const char* skinId, int current,
+                              std::initializer_list<StateOption> states,
+                              const ExtraOption& extra = {});
   // Asks for a time limit: false when cancelled; `minutes` is 0 for no limit.
   bool AskTimeLimit(int* minutes);
   // Switches `mgr` to `state`; with a limit, its notification returns to the status it has now.
