@@ -183,6 +183,23 @@ QPushButton* Button(const QString& caption, QWidget* parent) {
   return button;
 }
 
+QWidget* ButtonRow(std::initializer_list<QPushButton*> buttons) {
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+  for (QPushButton* button : buttons)
+    layout->addWidget(button);
+  return row;
+}
+
+QLabel* Caption(const QString& text, QWidget* buddy) {
+  auto* label = new QLabel(text);
+  label->setBuddy(buddy);
+  label->setStyleSheet("font-weight: bold");
+  return label;
+}
+
 void Later(QObject* context, std::function<void()> work) {
   QTimer::singleShot(0, context, std::move(work));
 }

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 class QAction;
@@ -57,6 +58,10 @@ QScrollArea* Scrolled(QWidget* content);
 QWidget* CheckRow(QCheckBox* box);
 // A push button with a translated caption (its accessible name too).
 QPushButton* Button(const QString& caption, QWidget* parent = nullptr);
+// A row of `buttons` side by side, sharing the width, for under a list or a field.
+QWidget* ButtonRow(std::initializer_list<QPushButton*> buttons);
+// A bold caption that stands above `buddy` (may be null) on a page.
+QLabel* Caption(const QString& text, QWidget* buddy = nullptr);
 
 // Runs `work` from the event loop, after the current event: a tap or an accessibility action
 // that opens a modal dialog answers at once instead of waiting for the dialog to close.
