@@ -247,15 +247,7 @@ void CPageCellHistory::FillMenu(QMenu* menu) {
 
 void CPageCellHistory::OnHistoryChanged(int) {
   // The radio's thread: one refresh at a time is queued onto the user-interface thread.
-  if (queued_.exchange(true))
-    return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        queued_.store(false);
-        Refresh();
-      },
-      Qt::QueuedConnection);
+  refresh_.Request();
 }
 
 void CPageCellHistory::Shown() {
@@ -410,15 +402,7 @@ void CPageEventLog::Shown() {
 
 void CPageEventLog::OnEventLogChanged(int) {
   // Any thread, under the log's lock: only queue.
-  if (queued_.exchange(true))
-    return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        queued_.store(false);
-        Refresh();
-      },
-      Qt::QueuedConnection);
+  refresh_.Request();
 }
 
 void CPageEventLog::Refresh() {
