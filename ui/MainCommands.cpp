@@ -575,6 +575,18 @@ void CMainCommands::RefreshPlacePanel() {
   window_->RequestPanelRefresh();
 }
 
+void CMainCommands::AssignLocation(std::int32_t code, std::int32_t placeId) {
+  std::unique_ptr<CStrLocation> location = CStrLocation::NewLocation();
+  location->SetCode(code);
+  CTableLocation* table = db_->GetTableLocation();
+  bool known = table->FindAndFill(*location);
+  location->SetPlaceId(placeId);
+  if (known)
+    table->Update(*location);
+  else
+    table->Insert(*location);
+}
+
 void CMainCommands::AddPlace() {
   CRilMgr* ril = CRilMgr::GetInstance();
   if (!db_ || !ril)
@@ -588,16 +600,7 @@ void CMainCommands::AddPlace() {
       return;
     CStrPlace place(dialog.Name(), "", "place_unknown.png", 0);
     db_->GetTablePlaces()->Insert(place);
-    std::unique_ptr<CStrLocation> location = CStrLocation::NewLocation();
-    location->SetCode(ril->GetLocationCode());
-    location->SetPlaceId(place.GetId());
-    CTableLocation* table = db_->GetTableLocation();
-    std::unique_ptr<CStrLocation> existing = CStrLocation::NewLocation();
-    existing->SetCode(ril->GetLocationCode());
-    if (table->FindAndFill(*existing))
-      table->Update(*location);
-    else
-      table->Insert(*location);
+    AssignLocation(ril->GetLocationCode(), place.GetId());
     Tell(TEXT_ID("LOCATION ASSIGNED"));
   } catch (const CBaseException& e) {
     platform::ErrorBox(window_->GetHandle(), "%s", e.what());
@@ -619,16 +622,7 @@ void CMainCommands::AssignToPlace() {
     if (!dialog.Ask() || dialog.Row() < 0 || dialog.Row() >= static_cast<int>(places.size()))
       return;
     const CStrPlace& place = places[static_cast<std::size_t>(dialog.Row())];
-    std::unique_ptr<CStrLocation> location = CStrLocation::NewLocation();
-    location->SetCode(ril->GetLocationCode());
-    CTableLocation* table = db_->GetTableLocation();
-    bool known = table->FindAndFill(*location);
-    location->SetCode(ril->GetLocationCode());
-    location->SetPlaceId(place.GetId());
-    if (known)
-      table->Update(*location);
-    else
-      table->Insert(*location);
+    AssignLocation(ril->GetLocationCode(), place.GetId());
     Tell(TEXT_ID("LOCATION ASSIGNED"));
   } catch (const CBaseException& e) {
     platform::ErrorBox(window_->GetHandle(), "%s", e.what());

@@ -9,6 +9,7 @@
 // answers, as the manager's contract says.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -135,6 +136,9 @@ class CMainCommands {
   static void ForceWithLimit(CMgr* mgr, int state, int minutes);
   // A box with the translation of `id`.
   void Tell(const char* id);
+  // Makes the location `code` (of the table of the current mode) a location of `placeId`: its
+  // record changes place, or a new one is added. Throws what the table throws.
+  void AssignLocation(std::int32_t code, std::int32_t placeId);
   void RefreshPlacePanel();
 
   CWindowMain* window_;
