@@ -257,9 +257,7 @@ void CPageCellHistory::Shown() {
   } catch (const std::exception& e) {
     Trace(TRACE_ERROR, "CPageCellHistory: %s", e.what());
   }
-  places_->clear();
-  for (const CStrPlace& place : places)
-    places_->addItem(Q(place.GetName()), place.GetId());
+  SetPlaceChoices(places_, places);
   Refresh();
 }
 

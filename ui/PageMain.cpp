@@ -155,14 +155,7 @@ void CPageMain::ShowCurrentLocation() {
 void CPageMain::FillPlaces(std::int32_t select) {
   std::vector<CStrPlace> places;
   Guarded([&] { Db()->GetTablePlaces()->GetAllRecords(&places); });
-  {
-    QSignalBlocker block(places_);
-    places_->clear();
-    for (const CStrPlace& place : places)
-      places_->addItem(Q(place.GetName()), place.GetId());
-    int index = places_->findData(select);
-    places_->setCurrentIndex(index >= 0 ? index : (places_->count() > 0 ? 0 : -1));
-  }
+  SetPlaceChoices(places_, places, select);
   FillLocations();
 }
 

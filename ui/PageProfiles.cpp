@@ -187,12 +187,7 @@ void CPageProfiles::SelectFrame(std::int32_t frameId) {
 void CPageProfiles::FillPlaces(std::int32_t select) {
   std::vector<CStrPlace> places;
   Store([&] { Db()->GetTablePlaces()->GetAllRecords(&places); });
-  QSignalBlocker block(places_);
-  places_->clear();
-  for (const CStrPlace& place : places)
-    places_->addItem(Q(place.GetName()), place.GetId());
-  int index = places_->findData(select);
-  places_->setCurrentIndex(index >= 0 ? index : (places_->count() > 0 ? 0 : -1));
+  SetPlaceChoices(places_, places, select);
   FillFrames(SelectedFrame());
 }
 

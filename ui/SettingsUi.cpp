@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/Texts.h"
+#include "data/StrPlace.h"
 #include "location/ScheduleEngine.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Mosutil.h"
@@ -198,6 +199,15 @@ QLabel* Caption(const QString& text, QWidget* buddy) {
   label->setBuddy(buddy);
   label->setStyleSheet("font-weight: bold");
   return label;
+}
+
+void SetPlaceChoices(QComboBox* combo, const std::vector<CStrPlace>& places, std::int32_t select) {
+  QSignalBlocker block(combo);
+  combo->clear();
+  for (const CStrPlace& place : places)
+    combo->addItem(Q(place.GetName()), place.GetId());
+  int index = combo->findData(select);
+  combo->setCurrentIndex(index >= 0 ? index : (combo->count() > 0 ? 0 : -1));
 }
 
 void Later(QObject* context, std::function<void()> work) {
