@@ -18,13 +18,13 @@ CButtonBand::CButtonBand(QWidget* owner, IOwnerDrawHost* host, CSkin* skin)
 CButtonOwnDrawImage::Choice CButtonBand::GetImage(bool pressed) {
   switch (status_) {
     case STATUS_DISABLED:
-      return Pick(disabled_, bmpDisabled_);
+      return Disabled();
     case 0:
       return Extra(pressed);
     case 1:
-      return pressed ? Pick(offPressed_, bmpOffPressed_) : Pick(offUnpressed_, bmpOffUnpressed_);
+      return Off(pressed);
     case 2:
-      return pressed ? Pick(onPressed_, bmpOnPressed_) : Pick(onUnpressed_, bmpOnUnpressed_);
+      return On(pressed);
     default:
       // The disabled bitmap without the skin geometry of its image.
       return {nullptr, bmpDisabled_};

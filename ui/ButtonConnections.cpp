@@ -18,11 +18,11 @@ CButtonOwnDrawImage::Choice CButtonConnections::GetImage(bool pressed) {
   switch (status_) {
     case 1:
       // Disconnected shows the same picture whether pressed or not.
-      return Pick(offUnpressed_, bmpOffUnpressed_);
+      return Off(false);
     case 2:
-      return pressed ? Pick(onPressed_, bmpOnPressed_) : Pick(onUnpressed_, bmpOnUnpressed_);
+      return On(pressed);
     default:
-      return Pick(disabled_, bmpDisabled_);
+      return Disabled();
   }
 }
 

@@ -169,8 +169,8 @@ void CButtonOwnDrawImage::StatusChanged(int status) {
 
 CButtonOwnDrawImage::Choice CButtonOwnDrawImage::GetImage(bool pressed) {
   if (status_ == 0)
-    return pressed ? Pick(offPressed_, bmpOffPressed_) : Pick(offUnpressed_, bmpOffUnpressed_);
-  return pressed ? Pick(onPressed_, bmpOnPressed_) : Pick(onUnpressed_, bmpOnUnpressed_);
+    return Off(pressed);
+  return On(pressed);
 }
 
 CButtonOwnDrawImage::Choice CButtonOwnDrawImage::GetImageForStatus(int status, bool pressed) {

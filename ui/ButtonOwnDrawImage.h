@@ -115,6 +115,14 @@ class CButtonOwnDrawImage : public QAbstractButton, public IStatusListener, publ
   // The status text: the translation of `id`.
   static std::string StatusText(const char* id);
   static Choice Pick(const SkinImage& image, const QImage* bitmap) { return {&image, bitmap}; }
+  // The images of the "on" and "off" pairs, pressed or not, and the disabled image.
+  Choice On(bool pressed) const {
+    return pressed ? Pick(onPressed_, bmpOnPressed_) : Pick(onUnpressed_, bmpOnUnpressed_);
+  }
+  Choice Off(bool pressed) const {
+    return pressed ? Pick(offPressed_, bmpOffPressed_) : Pick(offUnpressed_, bmpOffUnpressed_);
+  }
+  Choice Disabled() const { return Pick(disabled_, bmpDisabled_); }
 
   void paintEvent(QPaintEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;

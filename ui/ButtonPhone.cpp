@@ -17,12 +17,12 @@ CButtonPhone::CButtonPhone(QWidget* owner, IOwnerDrawHost* host, CSkin* skin)
 CButtonOwnDrawImage::Choice CButtonPhone::GetImage(bool pressed) {
   switch (status_) {
     case STATUS_DISABLED:
-      return Pick(disabled_, bmpDisabled_);
+      return Disabled();
     case 1:
-      return pressed ? Pick(offPressed_, bmpOffPressed_) : Pick(offUnpressed_, bmpOffUnpressed_);
+      return Off(pressed);
     default:
       // The radio is on (0) or in a state of its own: the "on" picture, pressed or not.
-      return Pick(onUnpressed_, bmpOnUnpressed_);
+      return On(false);
   }
 }
 

@@ -17,11 +17,11 @@ CButtonWifi::CButtonWifi(QWidget* owner, IOwnerDrawHost* host, CSkin* skin)
 CButtonOwnDrawImage::Choice CButtonWifi::GetImage(bool pressed) {
   switch (status_) {
     case 0:
-      return pressed ? Pick(offPressed_, bmpOffPressed_) : Pick(offUnpressed_, bmpOffUnpressed_);
+      return Off(pressed);
     case 1:
-      return pressed ? Pick(onPressed_, bmpOnPressed_) : Pick(onUnpressed_, bmpOnUnpressed_);
+      return On(pressed);
     default:
-      return Pick(disabled_, bmpDisabled_);
+      return Disabled();
   }
 }
 

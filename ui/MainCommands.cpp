@@ -213,6 +213,27 @@ void CMainCommands::AddState(COptionDialog& dialog, int control, int status, con
   dialog.AddOption(kState + status, skinId, captionId, image);
 }
 
+std::optional<int> CMainCommands::AskState(int control, const char* skinId, int current,
+                                           std::initializer_list<StateOption> states,
+                                           const ExtraOption& extra) {
+  std::unique_ptr<COptionDialog> dialog(NewOptions());
+  for (const StateOption& s : states) {
+    if (s.status != current)
+      AddState(*dialog, control, s.status, skinId, s.captionId);
+  }
+  if (extra.captionId)
+    dialog->AddOption(extra.id, "settings", extra.captionId);
+  int answer = dialog->ShowModal();
+  dialog.reset();
+  if (answer == COptionDialog::kCancel)
+    return std::nullopt;
+  if (extra.captionId && answer == extra.id) {
+    extra.run();
+    return std::nullopt;
+  }
+  return answer - kState;
+}
+
 bool CMainCommands::AskTimeLimit(int* minutes) {
   COptionDialogTimeLimit dialog(window_, window_->GetSkin());
   int answer = dialog.ShowModal();
@@ -226,29 +247,18 @@ void CMainCommands::OnBluetooth() {
   CMgr* mgr = CMgr::GetMgr(MGR_ID_BT);
   if (!mgr)
     return;
-  int current = mgr->GetStatus();
-  std::unique_ptr<COptionDialog> dialog(NewOptions());
-  const struct {
-    int status;
-    const char* caption;
-  } states[] = {{BT_STATUS_CONNECTABLE, TEXT_ID("BT ON")},
-                {BT_STATUS_DISCOVERABLE, TEXT_ID("BT DISCOVERABLE")},
-                {BT_STATUS_OFF, TEXT_ID("BT OFF")}};
-  for (const auto& s : states) {
-    if (s.status != current)
-      AddState(*dialog, CTRL_BT, s.status, "bt", s.caption);
-  }
-  dialog->AddOption(kSettings, "settings", TEXT_ID("SETTINGS"));
-  int answer = dialog->ShowModal();
-  dialog.reset();
-  if (answer == COptionDialog::kCancel)
-    return;
-  if (answer == kSettings) {
+  auto openSettings = [this] {
     if (!platform::StartDeviceProgram(platform::kControlPanelImage, kBluetoothSettingsArgs))
       platform::ErrorBox(window_->GetHandle(), "%s", Text("ERROR APPLET BT").c_str());
+  };
+  std::optional<int> chosen = AskState(CTRL_BT, "bt", mgr->GetStatus(),
+                                       {{BT_STATUS_CONNECTABLE, TEXT_ID("BT ON")},
+                                        {BT_STATUS_DISCOVERABLE, TEXT_ID("BT DISCOVERABLE")},
+                                        {BT_STATUS_OFF, TEXT_ID("BT OFF")}},
+                                       {kSettings, TEXT_ID("SETTINGS"), openSettings});
+  if (!chosen)
     return;
-  }
-  int state = answer - kState;
+  int state = *chosen;
   if (state == BT_STATUS_OFF) {
     mgr->ForceStatus(BT_STATUS_OFF, 0, 0, 0);
     return;
@@ -270,23 +280,13 @@ void CMainCommands::OnBand() {
   CBandMgr* mgr = CBandMgr::GetInstance();
   if (!mgr)
     return;
-  int current = mgr->GetStatus();
-  std::unique_ptr<COptionDialog> dialog(NewOptions());
-  const struct {
-    int status;
-    const char* caption;
-  } states[] = {{BAND_STATUS_AUTO, TEXT_ID("BAND AUTO")},
-                {BAND_STATUS_2G, TEXT_ID("BAND 2G")},
-                {BAND_STATUS_3G, TEXT_ID("BAND 3G")}};
-  for (const auto& s : states) {
-    if (s.status != current)
-      AddState(*dialog, CTRL_BAND, s.status, "band", s.caption);
-  }
-  int answer = dialog->ShowModal();
-  dialog.reset();
-  if (answer == COptionDialog::kCancel)
+  std::optional<int> chosen = AskState(CTRL_BAND, "band", mgr->GetStatus(),
+                                       {{BAND_STATUS_AUTO, TEXT_ID("BAND AUTO")},
+                                        {BAND_STATUS_2G, TEXT_ID("BAND 2G")},
+                                        {BAND_STATUS_3G, TEXT_ID("BAND 3G")}});
+  if (!chosen)
     return;
-  int state = answer - kState;
+  int state = *chosen;
   if (state != BAND_STATUS_3G) {
     mgr->SetForceSwitch(true);
     mgr->ForceStatus(state, 0, 0, 0);
@@ -309,22 +309,12 @@ void CMainCommands::OnSpeaker() {
   if (!mgr)
     return;
   constexpr int kVibrate = 1, kMute = 0, kOn = 2;
-  int current = mgr->GetStatus();
-  std::unique_ptr<COptionDialog> dialog(NewOptions());
-  const struct {
-    int status;
-    const char* caption;
-  } states[] = {
-      {kVibrate, TEXT_ID("VIBRATE")}, {kMute, TEXT_ID("MUTE")}, {kOn, TEXT_ID("SOUND ON")}};
-  for (const auto& s : states) {
-    if (s.status != current)
-      AddState(*dialog, CTRL_SPEAKER, s.status, "speaker", s.caption);
-  }
-  int answer = dialog->ShowModal();
-  dialog.reset();
-  if (answer == COptionDialog::kCancel)
+  std::optional<int> chosen = AskState(
+      CTRL_SPEAKER, "speaker", mgr->GetStatus(),
+      {{kVibrate, TEXT_ID("VIBRATE")}, {kMute, TEXT_ID("MUTE")}, {kOn, TEXT_ID("SOUND ON")}});
+  if (!chosen)
     return;
-  int state = answer - kState;
+  int state = *chosen;
   int minutes = 0;
   if (!AskTimeLimit(&minutes))
     return;
@@ -341,23 +331,17 @@ void CMainCommands::OnWifi() {
   CMgr* mgr = CMgr::GetMgr(MGR_ID_WIFI);
   if (!mgr)
     return;
-  int current = mgr->GetStatus();
-  std::unique_ptr<COptionDialog> dialog(NewOptions());
-  if (current != WIFI_STATUS_ON)
-    AddState(*dialog, CTRL_WIFI, WIFI_STATUS_ON, "wifi", TEXT_ID("ON"));
-  if (current != WIFI_STATUS_OFF)
-    AddState(*dialog, CTRL_WIFI, WIFI_STATUS_OFF, "wifi", TEXT_ID("OFF"));
-  dialog->AddOption(kCommManager, "settings", TEXT_ID("COMM MANAGER"));
-  int answer = dialog->ShowModal();
-  dialog.reset();
-  if (answer == COptionDialog::kCancel)
-    return;
-  if (answer == kCommManager) {
+  auto openCommManager = [this] {
     if (!platform::StartDeviceProgram(kCommManagerImage, ""))
       platform::ErrorBox(window_->GetHandle(), "%s", Text("ERROR COMM MANAGER").c_str());
+  };
+  std::optional<int> chosen =
+      AskState(CTRL_WIFI, "wifi", mgr->GetStatus(),
+               {{WIFI_STATUS_ON, TEXT_ID("ON")}, {WIFI_STATUS_OFF, TEXT_ID("OFF")}},
+               {kCommManager, TEXT_ID("COMM MANAGER"), openCommManager});
+  if (!chosen)
     return;
-  }
-  int state = answer - kState;
+  int state = *chosen;
   int minutes = 0;
   if (!AskTimeLimit(&minutes))
     return;
@@ -382,30 +366,19 @@ void CMainCommands::OnConnections() {
   if (!mgr)
     return;
   using C = CConnectionsMgr;
-  int current = mgr->GetStatus();
-  std::unique_ptr<COptionDialog> dialog(NewOptions());
-  const struct {
-    int status;
-    const char* caption;
-  } states[] = {{C::STATUS_NONE_ENABLED, TEXT_ID("DISABLE")},
-                {C::STATUS_NONE_CONNECTED, TEXT_ID("DISCONNECTED")},
-                {C::STATUS_CONNECTED, TEXT_ID("CONNECTED")}};
-  for (const auto& s : states) {
-    if (s.status != current)
-      AddState(*dialog, CTRL_CONNECTIONS, s.status, "connections", s.caption);
-  }
-  dialog->AddOption(kManage, "settings", TEXT_ID("MANAGE"));
-  int answer = dialog->ShowModal();
-  dialog.reset();
-  if (answer == COptionDialog::kCancel)
-    return;
-  if (answer == kManage) {
-    CDialogConnections manage(window_, mgr);
-    manage.Ask();
+  auto manage = [this, mgr] {
+    CDialogConnections entries(window_, mgr);
+    entries.Ask();
     mgr->RefreshStatus(1);
+  };
+  std::optional<int> chosen = AskState(CTRL_CONNECTIONS, "connections", mgr->GetStatus(),
+                                       {{C::STATUS_NONE_ENABLED, TEXT_ID("DISABLE")},
+                                        {C::STATUS_NONE_CONNECTED, TEXT_ID("DISCONNECTED")},
+                                        {C::STATUS_CONNECTED, TEXT_ID("CONNECTED")}},
+                                       {kManage, TEXT_ID("MANAGE"), manage});
+  if (!chosen)
     return;
-  }
-  int state = answer - kState;
+  int state = *chosen;
   int minutes = 0;
   if (!AskTimeLimit(&minutes))
     return;
@@ -602,6 +575,18 @@ void CMainCommands::RefreshPlacePanel() {
   window_->RequestPanelRefresh();
 }
 
+void CMainCommands::AssignLocation(std::int32_t code, std::int32_t placeId) {
+  std::unique_ptr<CStrLocation> location = CStrLocation::NewLocation();
+  location->SetCode(code);
+  CTableLocation* table = db_->GetTableLocation();
+  bool known = table->FindAndFill(*location);
+  location->SetPlaceId(placeId);
+  if (known)
+    table->Update(*location);
+  else
+    table->Insert(*location);
+}
+
 void CMainCommands::AddPlace() {
   CRilMgr* ril = CRilMgr::GetInstance();
   if (!db_ || !ril)
@@ -615,16 +600,7 @@ void CMainCommands::AddPlace() {
       return;
     CStrPlace place(dialog.Name(), "", "place_unknown.png", 0);
     db_->GetTablePlaces()->Insert(place);
-    std::unique_ptr<CStrLocation> location = CStrLocation::NewLocation();
-    location->SetCode(ril->GetLocationCode());
-    location->SetPlaceId(place.GetId());
-    CTableLocation* table = db_->GetTableLocation();
-    std::unique_ptr<CStrLocation> existing = CStrLocation::NewLocation();
-    existing->SetCode(ril->GetLocationCode());
-    if (table->FindAndFill(*existing))
-      table->Update(*location);
-    else
-      table->Insert(*location);
+    AssignLocation(ril->GetLocationCode(), place.GetId());
     Tell(TEXT_ID("LOCATION ASSIGNED"));
   } catch (const CBaseException& e) {
     platform::ErrorBox(window_->GetHandle(), "%s", e.what());
@@ -646,16 +622,7 @@ void CMainCommands::AssignToPlace() {
     if (!dialog.Ask() || dialog.Row() < 0 || dialog.Row() >= static_cast<int>(places.size()))
       return;
     const CStrPlace& place = places[static_cast<std::size_t>(dialog.Row())];
-    std::unique_ptr<CStrLocation> location = CStrLocation::NewLocation();
-    location->SetCode(ril->GetLocationCode());
-    CTableLocation* table = db_->GetTableLocation();
-    bool known = table->FindAndFill(*location);
-    location->SetCode(ril->GetLocationCode());
-    location->SetPlaceId(place.GetId());
-    if (known)
-      table->Update(*location);
-    else
-      table->Insert(*location);
+    AssignLocation(ril->GetLocationCode(), place.GetId());
     Tell(TEXT_ID("LOCATION ASSIGNED"));
   } catch (const CBaseException& e) {
     platform::ErrorBox(window_->GetHandle(), "%s", e.what());

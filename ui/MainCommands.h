@@ -9,6 +9,10 @@
 // answers, as the manager's contract says.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
 
 class CWindowMain;
@@ -108,12 +112,33 @@ class CMainCommands {
   // Adds the option of `status`, drawn with the image the button of `control` shows for it.
   void AddState(COptionDialog& dialog, int control, int status, const char* skinId,
                 const char* captionId);
+  // A state a feature's option dialog offers, and the text id of its caption.
+  struct StateOption {
+    int status;
+    const char* captionId;
+  };
+  // A button after the states that opens something else (the phone's own settings, say): its
+  // option id, the text id of its caption, and what it does. An empty one ({}) has no caption.
+  struct ExtraOption {
+    int id;
+    const char* captionId;
+    std::function<void()> run;
+  };
+  // Shows the option dialog of the feature button `control`: each of `states` but `current`,
+  // skinned by `skinId`, then `extra` when it has a caption. Returns the status chosen; nothing
+  // when cancelled or when the extra button was pressed (its work is done by then).
+  std::optional<int> AskState(int control, const char* skinId, int current,
+                              std::initializer_list<StateOption> states,
+                              const ExtraOption& extra = {});
   // Asks for a time limit: false when cancelled; `minutes` is 0 for no limit.
   bool AskTimeLimit(int* minutes);
   // Switches `mgr` to `state`; with a limit, its notification returns to the status it has now.
   static void ForceWithLimit(CMgr* mgr, int state, int minutes);
   // A box with the translation of `id`.
   void Tell(const char* id);
+  // Makes the location `code` (of the table of the current mode) a location of `placeId`: its
+  // record changes place, or a new one is added. Throws what the table throws.
+  void AssignLocation(std::int32_t code, std::int32_t placeId);
   void RefreshPlacePanel();
 
   CWindowMain* window_;

@@ -84,17 +84,14 @@ CPageConnections::CPageConnections() : CSettingsPage("PAGE CONNECTIONS") {
   counters_ = new QLabel;
   counters_->setWordWrap(true);
   counters_->setAccessibleName(Tr("TRAFFIC"));
-  auto* toggles = new QWidget;
-  auto* row = new QHBoxLayout(toggles);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(2);
-  const char* toggleIds[] = {"DIALOG_CONNECTIONS_ENABLED", "DIALOG_CONNECTIONS_CONNECTED",
-                             "DIALOG_CONNECTIONS_ALWAYSON"};
-  for (int column = 1; column <= 3; ++column) {
-    QPushButton* b = Button(Tr(toggleIds[column - 1]));
-    row->addWidget(b);
-    connect(b, &QPushButton::clicked, this, [this, column] { Toggle(column); });
-  }
+  QPushButton* enabled = Button(Tr("DIALOG_CONNECTIONS_ENABLED"));
+  QPushButton* connected = Button(Tr("DIALOG_CONNECTIONS_CONNECTED"));
+  QPushButton* alwaysOn = Button(Tr("DIALOG_CONNECTIONS_ALWAYSON"));
+  QWidget* toggles = ButtonRow({enabled, connected, alwaysOn});
+  // Each switches its column's flag of the selected connection.
+  connect(enabled, &QPushButton::clicked, this, [this] { Toggle(1); });
+  connect(connected, &QPushButton::clicked, this, [this] { Toggle(2); });
+  connect(alwaysOn, &QPushButton::clicked, this, [this] { Toggle(3); });
   auto* form = NewForm();
   form->addRow(list_);
   form->addRow(toggles);
@@ -107,9 +104,7 @@ CPageConnections::CPageConnections() : CSettingsPage("PAGE CONNECTIONS") {
   AddRow(form, Tr("DIALOG_CONNECTIONS_SECONDS"), secondsRow);
   seconds_->setAccessibleName(Tr("DIALOG_CONNECTIONS_SECONDS"));
   AddRow(form, Tr("DIALOG_CONNECTIONS_PREFERRED"), preferred_);
-  auto* traffic = new QLabel(Tr("TRAFFIC"));
-  traffic->setStyleSheet("font-weight: bold");
-  form->addRow(traffic);
+  form->addRow(Caption(Tr("TRAFFIC")));
   form->addRow(counters_);
   Column()->addLayout(form);
   Column()->addStretch(1);
@@ -225,13 +220,9 @@ CPageCellHistory::CPageCellHistory() : CSettingsPage("DIALOG_CELL_HISTORY_TITTLE
                 {"DIALOG_CELL_HISTORY_LIST_COLUMN_TIME", "DIALOG_CELL_HISTORY_LIST_COLUMN_CELL",
                  "DIALOG_CELL_HISTORY_LIST_COLUMN_LAC", "DIALOG_CELL_HISTORY_LIST_COLUMN_PROFILE"});
   places_ = new QComboBox;
-  auto* buttons = new QWidget;
-  auto* row = new QHBoxLayout(buttons);
-  row->setContentsMargins(0, 0, 0, 0);
   QPushButton* assign = Button(Tr("ASSIGN"));
   QPushButton* unassign = Button(Tr("UNASSIGN"));
-  row->addWidget(assign);
-  row->addWidget(unassign);
+  QWidget* buttons = ButtonRow({assign, unassign});
   auto* form = NewForm();
   form->addRow(list_);
   AddRow(form, Tr("PLACES"), places_);
@@ -256,15 +247,7 @@ void CPageCellHistory::FillMenu(QMenu* menu) {
 
 void CPageCellHistory::OnHistoryChanged(int) {
   // The radio's thread: one refresh at a time is queued onto the user-interface thread.
-  if (queued_.exchange(true))
-    return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        queued_.store(false);
-        Refresh();
-      },
-      Qt::QueuedConnection);
+  refresh_.Request();
 }
 
 void CPageCellHistory::Shown() {
@@ -274,9 +257,7 @@ void CPageCellHistory::Shown() {
   } catch (const std::exception& e) {
     Trace(TRACE_ERROR, "CPageCellHistory: %s", e.what());
   }
-  places_->clear();
-  for (const CStrPlace& place : places)
-    places_->addItem(Q(place.GetName()), place.GetId());
+  SetPlaceChoices(places_, places);
   Refresh();
 }
 
@@ -419,15 +400,7 @@ void CPageEventLog::Shown() {
 
 void CPageEventLog::OnEventLogChanged(int) {
   // Any thread, under the log's lock: only queue.
-  if (queued_.exchange(true))
-    return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        queued_.store(false);
-        Refresh();
-      },
-      Qt::QueuedConnection);
+  refresh_.Request();
 }
 
 void CPageEventLog::Refresh() {
@@ -485,14 +458,9 @@ CDlgEventLogDetail::CDlgEventLogDetail(QWidget* parent, int index)
   AddRow(Form(), Tr("DIALOG_EVENT_LOG_TEXT_SEVERITY"), severity_);
   AddRow(Form(), Tr("DIALOG_EVENT_LOG_LIST_COLUMN_MESSAGE"), summary_);
   AddRow(Form(), Tr("DIALOG_EVENT_LOG_DESCRIPTION"), description_);
-  auto* buttons = new QWidget;
-  auto* row = new QHBoxLayout(buttons);
-  row->setContentsMargins(0, 0, 0, 0);
   previous_ = Button(Tr("DIALOG_EVENT_LOG_DETAIL_BUTTON_PREVIOUS"));
   next_ = Button(Tr("DIALOG_EVENT_LOG_DETAIL_BUTTON_NEXT"));
-  row->addWidget(previous_);
-  row->addWidget(next_);
-  Form()->addRow(buttons);
+  Form()->addRow(ButtonRow({previous_, next_}));
   SetViewOnly();
   connect(previous_, &QPushButton::clicked, this, [this] { Show(index_ - 1); });
   connect(next_, &QPushButton::clicked, this, [this] { Show(index_ + 1); });

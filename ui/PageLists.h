@@ -8,12 +8,12 @@
 
 #include <QPointer>
 
-#include <atomic>
 #include <cstdint>
 
 #include "app/EventLog.h"
 #include "location/CellHistory.h"
 #include "managers/ConnectionsMgr.h"
+#include "ui/QueuedOnce.h"
 #include "ui/SettingsSheet.h"
 #include "ui/SettingsUi.h"
 
@@ -79,7 +79,7 @@ class CPageCellHistory : public CSettingsPage, public ICellHistoryListener {
 
   QTreeWidget* list_;
   QComboBox* places_;
-  std::atomic<bool> queued_{false};
+  CQueuedOnce refresh_{this, [this] { Refresh(); }};
 };
 
 class CPageEventLog : public CSettingsPage, public IEventLogListener {
@@ -103,7 +103,7 @@ class CPageEventLog : public CSettingsPage, public IEventLogListener {
 
  private:
   QTreeWidget* list_;
-  std::atomic<bool> queued_{false};
+  CQueuedOnce refresh_{this, [this] { Refresh(); }};
 };
 
 // The detail of one event-log entry, with previous and next.

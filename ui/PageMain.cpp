@@ -1,7 +1,6 @@
 #include "ui/PageMain.h"
 
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -50,13 +49,6 @@ void WithTable(bool cellMode, Work work) {
     work(Db()->GetTableLAC(), CStrLAC());
 }
 
-QLabel* Caption(const QString& text, QWidget* buddy) {
-  auto* label = new QLabel(text);
-  label->setBuddy(buddy);
-  label->setStyleSheet("font-weight: bold");
-  return label;
-}
-
 }  // namespace
 
 CPageMain::CPageMain() : CSettingsPage("PAGE MAIN") {
@@ -72,17 +64,11 @@ CPageMain::CPageMain() : CSettingsPage("PAGE MAIN") {
   locations_ = new QListWidget;
   locations_->setAccessibleName(Tr("LOCATIONS"));
   locations_->setMinimumHeight(4 * 18 + 4);
-  auto* buttons = new QWidget;
-  auto* row = new QHBoxLayout(buttons);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(2);
   QPushButton* assign = Button(Tr("ASSIGN"));
   QPushButton* unassign = Button(Tr("UNASSIGN"));
   QPushButton* add = Button(Tr("BUTTON ADD"));
   add->setAccessibleName(Tr("MENU_ADD_LOCATION"));
-  row->addWidget(assign);
-  row->addWidget(unassign);
-  row->addWidget(add);
+  QWidget* buttons = ButtonRow({assign, unassign, add});
   Column()->addWidget(Caption(Tr("CURRENT LOCATION"), current_));
   Column()->addWidget(current_);
   Column()->addWidget(Caption(Tr("LOCATION MODE"), mode_));
@@ -169,14 +155,7 @@ void CPageMain::ShowCurrentLocation() {
 void CPageMain::FillPlaces(std::int32_t select) {
   std::vector<CStrPlace> places;
   Guarded([&] { Db()->GetTablePlaces()->GetAllRecords(&places); });
-  {
-    QSignalBlocker block(places_);
-    places_->clear();
-    for (const CStrPlace& place : places)
-      places_->addItem(Q(place.GetName()), place.GetId());
-    int index = places_->findData(select);
-    places_->setCurrentIndex(index >= 0 ? index : (places_->count() > 0 ? 0 : -1));
-  }
+  SetPlaceChoices(places_, places, select);
   FillLocations();
 }
 

@@ -1,7 +1,6 @@
 #include "ui/PageProfiles.h"
 
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -43,29 +42,15 @@ QListWidget* List(const QString& name, int rows) {
 }
 
 // A row of three buttons ("Add", "Edit", "Remove") whose accessible names say what they act on.
-QWidget* ButtonRow(const char* addId, const char* editId, const char* removeId, QPushButton** add,
-                   QPushButton** edit, QPushButton** remove) {
-  auto* row = new QWidget;
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(2);
+QWidget* AddEditRemoveRow(const char* addId, const char* editId, const char* removeId,
+                          QPushButton** add, QPushButton** edit, QPushButton** remove) {
   *add = Button(Tr("BUTTON ADD"));
   *edit = Button(Tr("BUTTON EDIT"));
   *remove = Button(Tr("BUTTON REMOVE"));
   (*add)->setAccessibleName(Tr(addId));
   (*edit)->setAccessibleName(Tr(editId));
   (*remove)->setAccessibleName(Tr(removeId));
-  layout->addWidget(*add);
-  layout->addWidget(*edit);
-  layout->addWidget(*remove);
-  return row;
-}
-
-QLabel* Caption(const QString& text, QWidget* buddy) {
-  auto* label = new QLabel(text);
-  label->setBuddy(buddy);
-  label->setStyleSheet("font-weight: bold");
-  return label;
+  return ButtonRow({*add, *edit, *remove});
 }
 
 }  // namespace
@@ -82,18 +67,18 @@ CPageProfiles::CPageProfiles() : CSettingsPage("PAGE PROFILES") {
   QPushButton *addAction, *editAction, *removeAction;
   Column()->addWidget(Caption(Tr("PLACES"), places_));
   Column()->addWidget(places_);
-  Column()->addWidget(
-      ButtonRow("PLACE ADD", "PLACE EDIT", "PLACE REMOVE", &addPlace, &editPlace, &removePlace));
+  Column()->addWidget(AddEditRemoveRow("PLACE ADD", "PLACE EDIT", "PLACE REMOVE", &addPlace,
+                                       &editPlace, &removePlace));
   Column()->addWidget(Caption(Tr("SCHEDULE"), frames_));
   Column()->addWidget(frames_);
-  Column()->addWidget(
-      ButtonRow("FRAME ADD", "FRAME EDIT", "FRAME REMOVE", &addFrame, &editFrame, &removeFrame));
+  Column()->addWidget(AddEditRemoveRow("FRAME ADD", "FRAME EDIT", "FRAME REMOVE", &addFrame,
+                                       &editFrame, &removeFrame));
   Column()->addWidget(Caption(Tr("DIALOG_PROFILES_ON_ENTER"), enter_));
   Column()->addWidget(enter_);
   Column()->addWidget(Caption(Tr("DIALOG_PROFILES_ON_EXIT"), leave_));
   Column()->addWidget(leave_);
-  Column()->addWidget(ButtonRow("ACTION ADD", "ACTION EDIT", "ACTION REMOVE", &addAction,
-                                &editAction, &removeAction));
+  Column()->addWidget(AddEditRemoveRow("ACTION ADD", "ACTION EDIT", "ACTION REMOVE", &addAction,
+                                       &editAction, &removeAction));
   Column()->addStretch(1);
 
   auto later = [this](QPushButton* b, void (CPageProfiles::*op)()) {
@@ -202,12 +187,7 @@ void CPageProfiles::SelectFrame(std::int32_t frameId) {
 void CPageProfiles::FillPlaces(std::int32_t select) {
   std::vector<CStrPlace> places;
   Store([&] { Db()->GetTablePlaces()->GetAllRecords(&places); });
-  QSignalBlocker block(places_);
-  places_->clear();
-  for (const CStrPlace& place : places)
-    places_->addItem(Q(place.GetName()), place.GetId());
-  int index = places_->findData(select);
-  places_->setCurrentIndex(index >= 0 ? index : (places_->count() > 0 ? 0 : -1));
+  SetPlaceChoices(places_, places, select);
   FillFrames(SelectedFrame());
 }
 

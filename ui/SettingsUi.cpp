@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/Texts.h"
+#include "data/StrPlace.h"
 #include "location/ScheduleEngine.h"
 #include "platform/HardwareEvents.h"
 #include "platform/Mosutil.h"
@@ -181,6 +182,32 @@ QPushButton* Button(const QString& caption, QWidget* parent) {
   button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   button->setMinimumWidth(30);
   return button;
+}
+
+QWidget* ButtonRow(std::initializer_list<QPushButton*> buttons) {
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+  for (QPushButton* button : buttons)
+    layout->addWidget(button);
+  return row;
+}
+
+QLabel* Caption(const QString& text, QWidget* buddy) {
+  auto* label = new QLabel(text);
+  label->setBuddy(buddy);
+  label->setStyleSheet("font-weight: bold");
+  return label;
+}
+
+void SetPlaceChoices(QComboBox* combo, const std::vector<CStrPlace>& places, std::int32_t select) {
+  QSignalBlocker block(combo);
+  combo->clear();
+  for (const CStrPlace& place : places)
+    combo->addItem(Q(place.GetName()), place.GetId());
+  int index = combo->findData(select);
+  combo->setCurrentIndex(index >= 0 ? index : (combo->count() > 0 ? 0 : -1));
 }
 
 void Later(QObject* context, std::function<void()> work) {

@@ -12,12 +12,17 @@
 #include <QString>
 #include <QVBoxLayout>
 
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
+class CStrPlace;
 class QAction;
 class QBoxLayout;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -57,6 +62,14 @@ QScrollArea* Scrolled(QWidget* content);
 QWidget* CheckRow(QCheckBox* box);
 // A push button with a translated caption (its accessible name too).
 QPushButton* Button(const QString& caption, QWidget* parent = nullptr);
+// A row of `buttons` side by side, sharing the width, for under a list or a field.
+QWidget* ButtonRow(std::initializer_list<QPushButton*> buttons);
+// A bold caption that stands above `buddy` (may be null) on a page.
+QLabel* Caption(const QString& text, QWidget* buddy = nullptr);
+// Makes `places` the choices of `combo` (named, with their ids as data) without signalling the
+// change, and chooses the place `select`, else the first.
+void SetPlaceChoices(QComboBox* combo, const std::vector<CStrPlace>& places,
+                     std::int32_t select = -1);
 
 // Runs `work` from the event loop, after the current event: a tap or an accessibility action
 // that opens a modal dialog answers at once instead of waiting for the dialog to close.

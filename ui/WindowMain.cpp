@@ -775,15 +775,7 @@ void CWindowMain::SendLocation(int first, int second) {
 
 void CWindowMain::RequestPanelRefresh() {
   // Any thread: one refresh is queued at a time, and it reads the latest state.
-  if (panelRefreshQueued_.exchange(true))
-    return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        panelRefreshQueued_.store(false);
-        RefreshPanel();
-      },
-      Qt::QueuedConnection);
+  panelRefresh_.Request();
 }
 
 void CWindowMain::RefreshPanel() {

@@ -24,6 +24,7 @@
 #include "platform/Window.h"
 #include "ui/BarConfigXML.h"
 #include "ui/BarPainter.h"
+#include "ui/QueuedOnce.h"
 #include "ui/Skin.h"
 
 class ITimerNotificationTarget;
@@ -154,7 +155,7 @@ class CWindowMain : public QMainWindow, public IMainWindow {
   // Shows every feature's status and the location lines; user-interface thread.
   void RefreshPanel();
 
-  std::atomic<bool> panelRefreshQueued_{false};
+  CQueuedOnce panelRefresh_{this, [this] { RefreshPanel(); }};
 
   // The skinned panel (the central widget); see WindowMain.cpp.
   class Panel;

@@ -9,17 +9,11 @@ presses the Hide button through its accessible action and checks that the phone 
 window hidden.
 """
 import json
-import os
-import shutil
-import signal
-import subprocess
 import sys
-import tempfile
-import time
 
 import pyatspi
 
-from atspi_support import TIMEOUT, find_app, wait_for, walk
+from atspi_support import DeviceSession, act, wait_for, walk
 
 
 def controls(app, role):
@@ -34,36 +28,13 @@ def named(app, role, prefix):
 
 
 def main():
-    telvane, tool = sys.argv[1], sys.argv[2]
-    device = tempfile.mkdtemp(prefix="telvane-a11y-")
-    env = dict(os.environ, TELVANE_DEVICE=device, TELVANE_DEVICE_TOOL=tool,
-               QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-               QT_ACCESSIBILITY="1")
-
-    def console(*args):
-        out = subprocess.run([tool, *args], env=env, check=True, capture_output=True, text=True)
-        return out.stdout
-
-    bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    program = None
-    try:
-        # The program joins the accessibility bus at start-up: the bus and its registry must be
-        # up before it starts.
-        wait_for("the accessibility bus", lambda: pyatspi.Registry.getDesktop(0) is not None
-                 and pyatspi.Registry.getDesktop(0).childCount >= 0)
+    with DeviceSession(sys.argv[1], sys.argv[2], "telvane-a11y-") as session:
+        console = session.console
         console("install")
         console("battery", "40")
         console("signal", "-85")
         console("bt", "connectable")
-        program = subprocess.Popen([telvane], env=env, stderr=subprocess.DEVNULL)
-        try:
-            app = wait_for("the application on the bus", lambda: find_app(program.pid))
-        except AssertionError:
-            desktop = pyatspi.Registry.getDesktop(0)
-            print("applications on the bus:", [(a.name, a.get_process_id()) for a in
-                  (desktop.getChildAtIndex(i) for i in range(desktop.childCount)) if a])
-            raise
+        app = session.start()
         push = pyatspi.ROLE_PUSH_BUTTON
 
         # Every feature button is a push button named by its caption and status; the Bluetooth
@@ -102,29 +73,19 @@ def main():
 
         # Pressing the Bluetooth button opens its option dialog: every option is a named push
         # button, cancel first; cancel closes it and changes nothing.
-        def press(node):
-            action = node.queryAction()
-            press = [i for i in range(action.nActions) if action.getName(i) == "Press"]
-            assert press, [action.getName(i) for i in range(action.nActions)]
-            action.doAction(press[0])
-
-        press(bt)
+        act(bt, "Press")
         dialog = wait_for("the option dialog", lambda: next(
             (n for n in walk(app) if n.getRole() == pyatspi.ROLE_DIALOG and n.name == "Choose an option"
              and n.getState().contains(pyatspi.STATE_SHOWING)), None))
         options = [n.name for n in walk(dialog) if n.getRole() == push]
         assert options == ["Cancel", "On", "Off", "Settings"], options
-        press(next(n for n in walk(dialog) if n.getRole() == push and n.name == "Cancel"))
+        act(next(n for n in walk(dialog) if n.getRole() == push and n.name == "Cancel"), "Press")
         wait_for("the option dialog closed",
                  lambda: not dialog.getState().contains(pyatspi.STATE_SHOWING) or None)
         assert console("bt").strip() == "discoverable"
 
         # A user of a screen reader presses Hide: the phone lists the window hidden.
-        hide = named(app, push, "Hide")
-        action = hide.queryAction()
-        press = [i for i in range(action.nActions) if action.getName(i) == "Press"]
-        assert press, [action.getName(i) for i in range(action.nActions)]
-        action.doAction(press[0])
+        act(named(app, push, "Hide"), "Press")
 
         def main_window_hidden():
             for w in json.loads(console("state", "--json"))["windows"]:
@@ -134,20 +95,6 @@ def main():
 
         wait_for("the main window hidden", main_window_hidden)
         print("a11y end-to-end: ok")
-    finally:
-        if program is not None:
-            program.kill()
-            program.wait()
-        # The program starts the device's notification runner: end every process of the device.
-        try:
-            for process in json.loads(console("state", "--json"))["processes"]:
-                if process.get("pid") not in (None, os.getpid()):
-                    os.kill(process["pid"], signal.SIGKILL)
-        except (subprocess.CalledProcessError, ValueError, KeyError, OSError):
-            pass
-        bus.terminate()
-        bus.wait()
-        shutil.rmtree(device, ignore_errors=True)
 
 
 if __name__ == "__main__":

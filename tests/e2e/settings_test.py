@@ -12,17 +12,12 @@ that belongs to it.
 """
 import json
 import os
-import shutil
-import signal
-import subprocess
 import sys
-import tempfile
-import time
 import xml.etree.ElementTree as ET
 
 import pyatspi
 
-from atspi_support import TIMEOUT, find_app, wait_for, walk
+from atspi_support import DeviceSession, act, wait_for, walk
 
 WM_COMMAND = "273"
 CMD_SETTINGS = "40002"
@@ -61,17 +56,6 @@ def choices(root, caption):
     return [n.name for n in walk(node) if n.getRole() == pyatspi.ROLE_LIST_ITEM] if node else []
 
 
-def act(node, *names):
-    """Runs the first of the node's accessible actions called one of `names`."""
-    action = node.queryAction()
-    available = [action.getName(i) for i in range(action.nActions)]
-    for name in names:
-        if name in available:
-            action.doAction(available.index(name))
-            return
-    raise AssertionError("%s has none of %s: %s" % (node.name, names, available))
-
-
 REACHABLE = (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_RADIO_BUTTON,
              pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_SPIN_BUTTON, pyatspi.ROLE_TEXT, pyatspi.ROLE_LIST,
              pyatspi.ROLE_TREE_TABLE, pyatspi.ROLE_TABLE, pyatspi.ROLE_PAGE_TAB, pyatspi.ROLE_DIALOG)
@@ -93,32 +77,24 @@ def type_into(root, caption, text):
 
 
 def main():
-    telvane, tool = sys.argv[1], sys.argv[2]
-    device = tempfile.mkdtemp(prefix="telvane-settings-")
-    env = dict(os.environ, TELVANE_DEVICE=device, TELVANE_DEVICE_TOOL=tool,
-               QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-               QT_ACCESSIBILITY="1")
+    with DeviceSession(sys.argv[1], sys.argv[2], "telvane-settings-") as session:
+        run(session)
 
-    def console(*args):
-        out = subprocess.run([tool, *args], env=env, check=True, capture_output=True, text=True)
-        return out.stdout.strip()
+
+def run(session):
+    console = session.console
+    device = session.device
 
     def key(name):
         console("key", name)
 
-    bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    program = None
     app = None
     try:
-        wait_for("the accessibility bus", lambda: pyatspi.Registry.getDesktop(0) is not None
-                 and pyatspi.Registry.getDesktop(0).childCount >= 0)
         console("install")
         console("clock", "set", "2026-12-07 10:00:00")  # a Monday
         console("cell", "100", "200")
         console("sound", "on")
-        program = subprocess.Popen([telvane], env=env, stderr=subprocess.DEVNULL)
-        app = wait_for("the application on the bus", lambda: find_app(program.pid))
+        app = session.start()
         wait_for("the main window", lambda: window(app, "Telvane"))
         push = pyatspi.ROLE_PUSH_BUTTON
 
@@ -330,20 +306,6 @@ def main():
         except Exception:
             pass
         raise
-    finally:
-        if program is not None:
-            program.kill()
-            program.wait()
-        # The program starts the device's notification runner: end every process of the device.
-        try:
-            for process in json.loads(console("state", "--json"))["processes"]:
-                if process.get("pid") not in (None, os.getpid()):
-                    os.kill(process["pid"], signal.SIGKILL)
-        except (subprocess.CalledProcessError, ValueError, KeyError, OSError):
-            pass
-        bus.terminate()
-        bus.wait()
-        shutil.rmtree(device, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 // WM_COMMAND messages: XML export and import, integrity check, format, backup and restore. The
 // outcome is read from the boxes the program showed and from the database file itself.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -26,7 +25,6 @@ class DataCommandsTest : public ::testing::Test {
   }
 
   fs::path XmlFile() { return dev.folder() / "fs" / "Telvane.xml"; }
-  fs::path Volume() { return dev.device().ProgramFolder() / "tvmgr.db"; }
 
   void Command(int id) {
     ASSERT_EQ(dev.Console({"post", "MainWindow", kWmCommand, std::to_string(id), "0"}), 0);
@@ -48,24 +46,7 @@ class DataCommandsTest : public ::testing::Test {
     return box;
   }
 
-  // One column of a query on the program's database, as text.
-  std::vector<std::string> Query(const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::vector<std::string> out;
-    if (sqlite3_open_v2(Volume().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-      sqlite3_busy_timeout(db, 5000);
-      sqlite3_stmt* st = nullptr;
-      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(st) == SQLITE_ROW) {
-          const unsigned char* t = sqlite3_column_text(st, 0);
-          out.emplace_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-        }
-      }
-      sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return out;
-  }
+  std::vector<std::string> Query(const std::string& sql) { return QueryDatabase(dev, sql); }
   std::vector<std::string> Places() {
     return Query("SELECT SYM || '#' || ID FROM places ORDER BY ID");
   }

@@ -397,4 +397,36 @@ TEST_F(OptionDialogTest, ThePlacesDialogAddsAPlaceForTheCurrentLocation) {
   EXPECT_FALSE(HasBox("The current place was not found."));
 }
 
+// A location that already has a place goes to the place it is given: a second new place for
+// the same location area takes it over, and assigning it to the first one brings it back.
+TEST_F(OptionDialogTest, AKnownLocationMovesToThePlaceItIsGiven) {
+  Start();
+  ASSERT_EQ(dev.Console({"cell", "7", "300"}), 0);
+  auto placeOfArea = [&] {
+    return QueryDatabase(dev,
+                         "SELECT p.SYM FROM lacs l JOIN places p ON p.ID = l.ID_PLACE "
+                         "WHERE l.ID_LAC = 300");
+  };
+  using Names = std::vector<std::string>;
+  auto addPlace = [&] {
+    Command(106);
+    ASSERT_TRUE(WaitForFront("COptionDialog"));
+    Keys({"right", "right", "enter"});
+    ASSERT_TRUE(WaitForFront("CDialogPlaceName"));
+    Keys({"enter"});
+    ASSERT_TRUE(WaitForMainWindow());
+  };
+  addPlace();
+  EXPECT_EQ(placeOfArea(), Names{"Place 2"});
+  addPlace();
+  EXPECT_EQ(placeOfArea(), Names{"Place 3"});
+  // Assign to place lists the places by name (Place 2, Place 3, Unknown), the first chosen.
+  Command(40231);
+  ASSERT_TRUE(WaitForFront("CDialogChoose"));
+  Keys({"enter"});
+  ASSERT_TRUE(WaitForMainWindow());
+  EXPECT_EQ(placeOfArea(), Names{"Place 2"});
+  EXPECT_EQ(QueryDatabase(dev, "SELECT COUNT(*) FROM lacs WHERE ID_LAC = 300"), Names{"1"});
+}
+
 }  // namespace

@@ -61,6 +61,10 @@ class HomeScreenProcess {
   pid_t pid_ = -1;
 };
 
+// One column of a query on the program's database on `dev`, as text (NULL reads "<null>"); empty
+// when the database cannot be read.
+std::vector<std::string> QueryDatabase(TestDevice& dev, const std::string& sql);
+
 // Polls `pred` every 20 ms until it holds or `timeoutMs` passed; the real program takes longer
 // to react than an in-process object, hence the longer default limit.
 template <class Pred>
