@@ -2,7 +2,6 @@
 // queries by parent, cascades, integrity checks, failure texts, transactions and use from two
 // threads.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <atomic>
 #include <filesystem>
@@ -22,23 +21,6 @@ namespace fs = std::filesystem;
 using namespace platform;
 
 namespace {
-
-std::vector<std::string> Query(const fs::path& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::vector<std::string> out;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(st) == SQLITE_ROW) {
-        const unsigned char* t = sqlite3_column_text(st, 0);
-        out.emplace_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-      }
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return out;
-}
 
 // The message of the CExceptionDB that `body` throws, or "<nothing thrown>".
 template <class Body>
@@ -140,11 +122,11 @@ TEST_F(TablesTest, FirstStartCreatesEveryTableWithTheUnknownPlace) {
 
   // The volume was flushed: the file alone holds the five databases and the default row, with
   // columns named by the properties.
-  EXPECT_EQ(Query(VolumeFile(), "SELECT name FROM _cedb_databases ORDER BY oid"),
+  EXPECT_EQ(ReadColumn(VolumeFile(), "SELECT name FROM _cedb_databases ORDER BY oid"),
             (std::vector<std::string>{"places", "lacs", "cells", "periods", "actions"}));
-  EXPECT_EQ(Query(VolumeFile(), "SELECT ID || ':' || Image FROM places"),
+  EXPECT_EQ(ReadColumn(VolumeFile(), "SELECT ID || ':' || Image FROM places"),
             std::vector<std::string>{"0:place_unknown.png"});
-  EXPECT_EQ(Query(VolumeFile(), "SELECT COUNT(*) FROM actions WHERE IdAutonumeric IS NULL"),
+  EXPECT_EQ(ReadColumn(VolumeFile(), "SELECT COUNT(*) FROM actions WHERE IdAutonumeric IS NULL"),
             std::vector<std::string>{"0"});
 }
 
@@ -277,7 +259,7 @@ TEST_F(TablesTest, AnInvalidTimeOperandIsNotStoredAsAMadeUpInstant) {
   action.SetMgrId(2);
   action.SetStOp1(SYSTEMTIME{});  // all zero: no date
   Actions().Insert(action);
-  EXPECT_EQ(Query(VolumeFile(), "SELECT quote(StOp1) FROM actions"),
+  EXPECT_EQ(ReadColumn(VolumeFile(), "SELECT quote(StOp1) FROM actions"),
             std::vector<std::string>{"NULL"});
   CStrAction stored;
   stored.SetId(action.GetId());

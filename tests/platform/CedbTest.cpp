@@ -3,7 +3,6 @@
 #include "platform/Cedb.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <atomic>
 #include <filesystem>
@@ -21,25 +20,6 @@ constexpr CEPROPID kWhen = MakePropId(3, CEVT_FILETIME);
 constexpr CEPROPID kAuto = MakePropId(1, CEVT_AUTO_I4);
 constexpr CEPROPID kCode = MakePropId(1, CEVT_I4);
 constexpr CEPROPID kPlace = MakePropId(2, CEVT_I4);
-
-// Reads one column of a table with a separate SQLite connection, as a user with the sqlite3
-// shell would.
-std::vector<std::string> ReadColumn(const std::filesystem::path& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::vector<std::string> out;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(st) == SQLITE_ROW) {
-        const unsigned char* t = sqlite3_column_text(st, 0);
-        out.emplace_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-      }
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return out;
-}
 
 class CedbTest : public ::testing::Test {
  protected:

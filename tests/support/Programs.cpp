@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,22 +16,7 @@
 extern char** environ;
 
 std::vector<std::string> QueryDatabase(TestDevice& dev, const std::string& sql) {
-  std::filesystem::path volume = dev.device().ProgramFolder() / "tvmgr.db";
-  sqlite3* db = nullptr;
-  std::vector<std::string> out;
-  if (sqlite3_open_v2(volume.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(st) == SQLITE_ROW) {
-        const unsigned char* t = sqlite3_column_text(st, 0);
-        out.emplace_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-      }
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return out;
+  return ReadColumn(dev.device().ProgramFolder() / "tvmgr.db", sql);
 }
 
 TelvaneProcess::TelvaneProcess(TestDevice& dev, bool install)

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -95,4 +97,23 @@ int RunCommand(const std::vector<std::string>& argv, const std::vector<std::stri
   std::filesystem::remove(outFile);
   std::filesystem::remove(errFile);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> ReadColumn(const std::filesystem::path& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::vector<std::string> out;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    // A running program may hold the write lock for a moment.
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        const unsigned char* t = sqlite3_column_text(st, 0);
+        out.emplace_back(t ? reinterpret_cast<const char*>(t) : "<null>");
+      }
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return out;
 }

@@ -28,6 +28,11 @@ class TestDevice {
   platform::Device* device_;
 };
 
+// The first column of every row that `sql` selects from the SQLite file, read with a connection
+// of its own, as a user with the sqlite3 shell would; "<null>" for a NULL, nothing when the file
+// or the query fails.
+std::vector<std::string> ReadColumn(const std::filesystem::path& file, const std::string& sql);
+
 // Runs a command line, capturing its standard output and error. Returns the exit code, or -1
 // when it could not be started.
 int RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
