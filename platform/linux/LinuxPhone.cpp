@@ -196,11 +196,12 @@ void MirrorModem(const ModemView& m) {
     return;
   phone::EnsureState();
   if (!m.present) {
+    // The status value goes first: whoever sees the radio absent finds no status of it either.
+    DeleteStatusValue();
     dev->store().Transaction([&] {
       Change(*dev, phone::kRadioState, "absent");
       Change(*dev, phone::kNetworkState, "none");
     });
-    DeleteStatusValue();
     MirrorCell(*dev, std::nullopt);
     return;
   }
