@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -38,6 +39,9 @@ struct ConsoleCommand {
 int Fail(const std::string& message);
 // The usage line of a command as an error.
 int Usage(const std::string& command);
+
+// The whole of a file of the host; `ok` says whether it could be opened.
+std::string ReadHostFile(const std::filesystem::path& path, bool* ok);
 
 // Parses a decimal or 0x-prefixed integer; nullopt when the text is not one.
 std::optional<std::int64_t> ParseInt(const std::string& text);

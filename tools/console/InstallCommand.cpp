@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <variant>
 
 #include "InstalledAssets.h"
@@ -154,13 +153,9 @@ int RemoveUserUnits(const fs::path& device) {
   const std::string mine = DeviceEnvironment(device) + "\n";
   int removed = 0;
   for (const char* unit : kUserUnits) {
-    std::ifstream in(target / unit);
-    if (!in)
-      continue;
-    std::stringstream text;
-    text << in.rdbuf();
-    in.close();
-    if (text.str().find(mine) == std::string::npos)
+    bool found = false;
+    std::string text = ReadHostFile(target / unit, &found);
+    if (!found || text.find(mine) == std::string::npos)
       continue;
     std::error_code ec;
     if (!fs::remove(target / unit, ec))
@@ -191,12 +186,10 @@ int InstallUserUnits(const fs::path& templates, const fs::path& device) {
   if (ec)
     return Fail("cannot create " + target.string() + ": " + ec.message());
   for (const char* unit : kUserUnits) {
-    std::ifstream in(templates / (std::string(unit) + ".in"));
-    if (!in)
+    bool found = false;
+    std::string body = ReadHostFile(templates / (std::string(unit) + ".in"), &found);
+    if (!found)
       return Fail("missing user-service template " + (templates / unit).string() + ".in");
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string body = text.str();
     body = Substitute(body, "TELVANE_UNIT_ENVIRONMENT", DeviceEnvironment(device));
     body = Substitute(body, "TELVANE_DEVICE_BIN", UnitQuoted(self.string()));
     body = Substitute(body, "TELVANE_BIN", UnitQuoted(program.string()));

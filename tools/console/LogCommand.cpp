@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "console/Console.h"
 #include "platform/Device.h"
@@ -25,14 +23,6 @@ constexpr const char* kDefaultLogPath = "\\Program Files\\Telvane\\log.txt";
 // Kept in step with the program's event log (CEventLog::kCsvRequestEvent).
 constexpr const char* kCsvRequestEvent = "eventlog_csv";
 constexpr DWORD kCsvTimeoutMs = 15000;
-
-std::string ReadHostFile(const std::filesystem::path& path, bool* ok) {
-  std::ifstream in(path, std::ios::binary);
-  *ok = static_cast<bool>(in);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 // The log file (UTF-16LE) as UTF-8 text.
 int PrintFile() {

@@ -1,6 +1,8 @@
 // telvane-device: the console of the simulated phone, for people and for tests.
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "console/Console.h"
 #include "platform/Device.h"
@@ -16,6 +18,14 @@ std::map<std::string, Command>& Commands() {
 ConsoleCommand::ConsoleCommand(std::string name, std::string usage, std::string help, Handler run,
                                bool needsDevice) {
   Commands()[name] = Command{name, std::move(usage), std::move(help), std::move(run), needsDevice};
+}
+
+std::string ReadHostFile(const std::filesystem::path& path, bool* ok) {
+  std::ifstream in(path, std::ios::binary);
+  *ok = static_cast<bool>(in);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }
 
 int Fail(const std::string& message) {
