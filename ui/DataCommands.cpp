@@ -83,9 +83,8 @@ void CDataCommands::ExportEventLog(QWidget* parent) {
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
   std::string error;
-  platform::HWND owner = CApp::GetInstance() && CApp::GetInstance()->GetMainWindow()
-                             ? CApp::GetInstance()->GetMainWindow()->GetHandle()
-                             : 0;
+  CApp* app = CApp::GetInstance();
+  platform::HWND owner = app && app->GetMainWindow() ? app->GetMainWindow()->GetHandle() : 0;
   if (log->ExportCsvToFile(file.string(), &error)) {
     platform::TextBox(owner, FormatText(Text("EVENT LOG EXPORTED"), {DisplayName(file)}));
   } else {

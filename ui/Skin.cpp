@@ -359,10 +359,7 @@ void CSkin::ReadImage(SkinImage& out, pugi::xml_node node) {
   if (!node)
     return;
   out.file = Trim(node.text().get());
-  out.position.cx = ReadLength(node, "cx", out.position.cx);
-  out.position.cy = ReadLength(node, "cy", out.position.cy);
-  out.position.x = ReadLength(node, "x", out.position.x);
-  out.position.y = ReadLength(node, "y", out.position.y);
+  ReadPosition(out.position, node);
   ReadRGB(out.colorKey, node);
 }
 
