@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <vector>
 
 #include "platform/Backlight.h"
@@ -43,6 +44,16 @@ constexpr const char* kSignalStrengthValue = "Signal Strength";
 constexpr std::uint32_t kNMDeviceTypeWifi = 2;
 
 using Modes = sdbus::Struct<std::uint32_t, std::uint32_t>;
+
+// Each service's mirror is written by the bridge's thread on a signal and by whoever just
+// commanded the service. A read of the bus and its store into the device are one step under the
+// service's lock: otherwise a read taken before a command could be stored after the command's
+// own, fresher read, and the device would keep the old state with no signal left to mend it.
+std::mutex g_modemSync;
+std::mutex g_bluetoothSync;
+std::mutex g_wifiSync;
+std::mutex g_connectionsSync;
+std::mutex g_batterySync;
 
 struct ModemView {
   bool present = false;
@@ -342,12 +353,14 @@ int PercentToDbm(unsigned percent) {
 }
 
 void SyncModem() {
+  std::lock_guard lock(g_modemSync);
   ModemView m;
   if (ReadModemOnce(&m, true))
     MirrorModem(m);
 }
 
 void SyncBluetooth() {
+  std::lock_guard lock(g_bluetoothSync);
   std::optional<Adapter> adapter;
   if (!WithBus([&](sdbus::IConnection& bus) { adapter = ReadAdapter(bus); }))
     return;
@@ -361,6 +374,7 @@ void SyncBluetooth() {
 }
 
 void SyncWifi() {
+  std::lock_guard lock(g_wifiSync);
   std::optional<bool> enabled;
   if (!WithBus([&](sdbus::IConnection& bus) { enabled = ReadWifi(bus); }))
     return;
@@ -372,6 +386,7 @@ void SyncWifi() {
 }
 
 void SyncBattery() {
+  std::lock_guard lock(g_batterySync);
   bool present = false;
   double percentage = 0;
   bool onBattery = false;
@@ -640,6 +655,7 @@ std::string UpperGuid(const std::string& uuid) {
 }  // namespace
 
 void SyncConnections() {
+  std::lock_guard lock(g_connectionsSync);
   bool present = false;
   std::vector<Profile> profiles;
   std::vector<ActiveLink> links;
