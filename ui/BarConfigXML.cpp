@@ -8,10 +8,11 @@ CSkin& CBarConfigXML::Reader() {
 
 void CBarConfigXML::GetConfigFromXML(pugi::xml_node element, const std::string& barId) {
   id = barId;
+  CSkin& skin = Reader();
+  fit = skin.GetFit();
   if (!element)
     return;
   m_node = element;
-  CSkin& skin = Reader();
   border = CSkin::ReadFlag(element, "border", border);
   autolocate = CSkin::ReadFlag(element, "autolocate", autolocate);
   if (pugi::xml_attribute attr = element.attribute("mode"))

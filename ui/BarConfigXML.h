@@ -44,6 +44,9 @@ class CBarConfigXML {
   SkinFont font;
   SkinImage barImage;
   SkinButtonText percentage;
+  // The reader's fit when this was last read: the positions above are scaled by it already, the
+  // icons and the percentage's type are scaled by it when drawn.
+  double fit = 1.0;
 
  protected:
   // The subclass's own children of the element being read (m_node).

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 #include "ui/SkinDraw.h"
 
@@ -59,7 +60,7 @@ CBarPainter::Rects CBarPainter::Draw(QPainter& p, const CBarConfigXML& bar, int 
   }
   const SkinPosition& tp = bar.percentage.position;
   if (tp.x >= 0 && tp.y >= 0 && tp.cx > 0 && tp.cy > 0) {
-    p.setFont(SkinQFont("Tahoma", 12, 700));
+    p.setFont(SkinQFont("Tahoma", std::max(1, static_cast<int>(std::lround(12 * bar.fit))), 700));
     p.setPen(bar.percentage.font.color.r >= 0 ? ToQColor(bar.percentage.font.color)
                                               : QColor(Qt::black));
     p.drawText(QRect(tp.x, tp.y, tp.cx, tp.cy), Qt::AlignCenter | Qt::TextDontClip,
@@ -67,11 +68,22 @@ CBarPainter::Rects CBarPainter::Draw(QPainter& p, const CBarConfigXML& bar, int 
   }
   if (const QImage* bitmap = LoadSkinImage(icon.file.empty() ? defaultIcon : icon.file)) {
     // Without a position the icon stands above the frame.
+    // On a screen drawn smaller than its class the icon shrinks with everything else.
+    QSize size = bitmap->size();
+    if (bar.fit != 1.0)
+      size = QSize(std::max(1, static_cast<int>(std::lround(size.width() * bar.fit))),
+                   std::max(1, static_cast<int>(std::lround(size.height() * bar.fit))));
     int x = icon.position.x >= 0 ? icon.position.x : rects.frame.x();
-    int y = icon.position.y >= 0 ? icon.position.y
-                                 : std::max(0, rects.frame.y() - bitmap->height() - 2);
-    rects.icon = QRect(x, y, bitmap->width(), bitmap->height());
-    p.drawImage(rects.icon.topLeft(), ColorKeyed(bitmap, qRgb(255, 255, 255), false));
+    int y =
+        icon.position.y >= 0 ? icon.position.y : std::max(0, rects.frame.y() - size.height() - 2);
+    rects.icon = QRect(QPoint(x, y), size);
+    const QImage& keyed = ColorKeyed(bitmap, qRgb(255, 255, 255), false);
+    if (size == bitmap->size()) {
+      p.drawImage(rects.icon.topLeft(), keyed);
+    } else {
+      p.setRenderHint(QPainter::SmoothPixmapTransform);
+      p.drawImage(rects.icon, keyed);
+    }
   }
   return rects;
 }

@@ -19,6 +19,7 @@
 #include "app/Texts.h"
 #include "platform/Registry.h"
 #include "support/TestDevice.h"
+#include "ui/BarPainter.h"
 #include "ui/BaseWindow.h"
 #include "ui/ButtonBT.h"
 #include "ui/ButtonBand.h"
@@ -265,6 +266,23 @@ TEST_F(ButtonsTest, TransparentButtonShowsTheBackgroundThroughTheKey) {
   }
   // The image (all key colour) leaves the built-in fill colour of a button without focus.
   EXPECT_EQ(canvas.pixelColor(30, 30), QColor(150, 150, 255));
+}
+
+TEST_F(ButtonsTest, BarIconShrinksWithAScreenDrawnSmallerThanItsClass) {
+  WriteImage("battery.png", Qt::blue, {20, 30});
+  CBarBatteryConfigXML bar;
+  bar.position = {10, 50, 12, 40};
+  QImage canvas(100, 100, QImage::Format_ARGB32);
+  canvas.fill(Qt::white);
+  QPainter p(&canvas);
+  // At the class's own size the icon is drawn as it is, just above the frame.
+  EXPECT_EQ(CBarPainter::DrawBattery(p, bar, 50, false).icon, QRect(10, 18, 20, 30));
+  // On a 176x220 screen (fit 0.6875) it shrinks with the frame it stands on.
+  bar.fit = 0.6875;
+  canvas.fill(Qt::white);
+  EXPECT_EQ(CBarPainter::DrawBattery(p, bar, 50, false).icon, QRect(10, 27, 14, 21));
+  EXPECT_EQ(canvas.pixelColor(16, 40), QColor(Qt::blue));
+  EXPECT_EQ(canvas.pixelColor(26, 40), QColor(Qt::white));
 }
 
 TEST_F(ButtonsTest, FrameTextOfThePanel) {
