@@ -182,6 +182,21 @@ TEST(LinuxBackendChoiceTest, InstallWritesTheUserServicesOnlyForTheLinuxBackend)
   EXPECT_NE(program.find(device), std::string::npos) << program;
   EXPECT_EQ(program.find('@'), std::string::npos) << program;
   EXPECT_EQ(runner.find('@'), std::string::npos) << runner;
+  // systemd itself accepts both units, where the machine has its analyser (which also wants the
+  // program they start to be there).
+  if (std::filesystem::exists("/usr/bin/systemd-analyze") && std::filesystem::exists(telvane)) {
+    const std::string command = "/usr/bin/systemd-analyze verify --man=no '" +
+                                (units / "telvane-runner.service").string() + "' '" +
+                                (units / "telvane.service").string() + "' 2>&1";
+    std::string said;
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, pipe))
+      said += chunk;
+    EXPECT_EQ(pclose(pipe), 0) << said;
+    EXPECT_EQ(said, "");
+  }
 
   // Back on the simulated phone the units go, but only those of this device folder.
   const std::string other = runner.substr(0, runner.find(device)) +
