@@ -25,8 +25,9 @@ constexpr std::int64_t kDayMs = 24LL * 60 * 60 * 1000;
 // The change of the signal percentage that makes a signal row.
 constexpr int kSignalStep = 5;
 
-const char* const kEventNames[] = {"start", "day",   "location", "signal", "radio",
-                                   "enter", "leave", "flap",     "clock",  "stop"};
+const char* const kEventNames[] = {"start", "day",    "location", "signal", "radio",
+                                   "enter", "leave",  "flap",     "clock",  "stop",
+                                   "lock",  "unlock", "data"};
 
 // A row on its way to the file, with the place and frame in force after it (for the day row
 // that a later row of another date begins its file with).
@@ -34,6 +35,7 @@ struct Queued {
   DayTraceRow row;
   std::string placeInForce;
   std::string frameInForce;
+  std::string lockedPlace;
 };
 
 struct State {
@@ -47,6 +49,7 @@ struct State {
   bool radioOn = true;
   std::string placeInForce;
   std::string frameInForce;
+  std::string lockedPlace;  // the place of the lock that holds, empty when none
 
   IDayTraceSink* sink = nullptr;
   bool writing = false;
@@ -98,7 +101,7 @@ void Note(DayTraceRow::Event event, Update update) {
     row.radioOn = s.radioOn;
     sink = s.sink;
     if (!sink) {
-      s.queue.push_back({row, s.placeInForce, s.frameInForce});
+      s.queue.push_back({row, s.placeInForce, s.frameInForce, s.lockedPlace});
       s.wake.notify_one();
       return;
     }
@@ -168,6 +171,15 @@ void WriterLoop() {
           day.frame = last->frameInForce;
           day.detail = CDayTrace::SettingsDetail();
           file << CDayTrace::FormatRow(day) << "\r\n";
+          // A replay of this day alone learns of a lock from the day before here.
+          if (!last->lockedPlace.empty()) {
+            DayTraceRow lockRow = day;
+            lockRow.event = DayTraceRow::kLock;
+            lockRow.place = last->lockedPlace;
+            lockRow.frame.clear();
+            lockRow.detail.clear();
+            file << CDayTrace::FormatRow(lockRow) << "\r\n";
+          }
         }
         int days = Days();
         if (days > 0)
@@ -267,6 +279,27 @@ void CDayTrace::NoteClock() {
   Note(DayTraceRow::kClock, [](State&, DayTraceRow&) { return true; });
 }
 
+void CDayTrace::NoteLock(const std::string& place) {
+  Note(DayTraceRow::kLock, [&](State& s, DayTraceRow& row) {
+    s.lockedPlace = place;
+    row.place = place;
+    return true;
+  });
+}
+
+void CDayTrace::NoteUnlock() {
+  Note(DayTraceRow::kUnlock, [](State& s, DayTraceRow&) {
+    if (s.lockedPlace.empty())
+      return false;
+    s.lockedPlace.clear();
+    return true;
+  });
+}
+
+void CDayTrace::NoteData() {
+  Note(DayTraceRow::kData, [](State&, DayTraceRow&) { return true; });
+}
+
 void CDayTrace::StartWriting() {
   platform::Device* dev = platform::Device::Current();
   if (!dev || Days() <= 0)
@@ -284,6 +317,7 @@ void CDayTrace::StartWriting() {
     s.signal = s.signalRow = -1;
     s.placeInForce.clear();
     s.frameInForce.clear();
+    s.lockedPlace.clear();
     s.radioOn = platform::ril::RadioIsOn();
     s.writer = std::thread(WriterLoop);
   }
@@ -321,6 +355,7 @@ void CDayTrace::SetSink(IDayTraceSink* sink) {
     s.radioOn = true;
     s.placeInForce.clear();
     s.frameInForce.clear();
+    s.lockedPlace.clear();
   }
 }
 

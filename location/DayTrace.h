@@ -19,6 +19,12 @@
 //                     cell and area the location seen, detail the seconds it lasted
 //           clock     the phone's clock was set; time is the new time
 //           stop      the program ended (in order; a program that was killed writes none)
+//           lock      the location was locked to a place: place is that place, whose frames are
+//                     followed whatever the location, until the next unlock row. A day whose
+//                     file begins while a lock holds has a lock row right after its day row
+//           unlock    the lock ended (by the user or by its time limit)
+//           data      the profile set was changed (places, locations, frames or actions): the
+//                     frame in force was looked up again
 //   cell, area  serving cell identifier and location area code (0 = none)
 //   signal  percentage, -1 while unknown
 //   radio   on or off
@@ -43,7 +49,21 @@
 #include "platform/Time.h"
 
 struct DayTraceRow {
-  enum Event { kStart, kDay, kLocation, kSignal, kRadio, kEnter, kLeave, kFlap, kClock, kStop };
+  enum Event {
+    kStart,
+    kDay,
+    kLocation,
+    kSignal,
+    kRadio,
+    kEnter,
+    kLeave,
+    kFlap,
+    kClock,
+    kStop,
+    kLock,
+    kUnlock,
+    kData
+  };
 
   platform::SYSTEMTIME time;
   Event event = kLocation;
@@ -83,6 +103,10 @@ class CDayTrace {
   static void NoteFlap(const std::string& placeKept, std::int32_t cellId, std::int32_t lac,
                        int seconds);
   static void NoteClock();
+  // The lock to `place` began; an unlock without a lock is no row.
+  static void NoteLock(const std::string& place);
+  static void NoteUnlock();
+  static void NoteData();
 
   // ---- The running program ----------------------------------------------------------------
   // Starts the writer of the current device's program folder and notes the start with the

@@ -397,6 +397,11 @@ void CScheduleEngine::OnTimedNotification(int kind, int param) {
 
 void CScheduleEngine::ChangeInDB() {
   Trace(TRACE_TRACE, "CScheduleEngine::ChangeInDB");
+  CDayTrace::NoteData();
+  Reevaluate();
+}
+
+void CScheduleEngine::Reevaluate() {
   CCellHistory::Instance()->InvalidatePlaces();
   lastCode_.store(kForceEvaluationCode);
   ClearCurrentFrame();
@@ -418,6 +423,7 @@ void CScheduleEngine::LockToPlace(const CStrPlace& place) {
     lockedPlace_ = place;
   }
   locked_.store(true);
+  CDayTrace::NoteLock(place.GetName());
   // The rest runs on the worker, in order with the evaluations already queued.
   ClosePendingEvaluation();
   PostCommand(CMD_LOCK, NO_TIME_LIMIT, 0);
@@ -425,6 +431,7 @@ void CScheduleEngine::LockToPlace(const CStrPlace& place) {
 
 void CScheduleEngine::SetLocked(bool locked) {
   if (!locked && locked_.exchange(false)) {
+    CDayTrace::NoteUnlock();
     std::int32_t current = CurrentFrameId();
     if (current != -1)
       QueueCommand(CMD_END, current);
@@ -437,6 +444,7 @@ void CScheduleEngine::EndLock() {
   if (!locked_.load())
     return;
   Trace(TRACE_TRACE, "CScheduleEngine::EndLock");
+  CDayTrace::NoteUnlock();
   std::int32_t current = CurrentFrameId();
   if (current != -1)
     QueueCommand(CMD_END, current);
@@ -444,7 +452,7 @@ void CScheduleEngine::EndLock() {
   timernotification::Clear(CLimitNotifications::Take(MGR_ID_SCHEDULE_LOCK));
   // Forget the locked frame before asking for the location, so that the report the request
   // brings is evaluated against the cleared state and not cleared again after it entered.
-  ChangeInDB();
+  Reevaluate();
   if (CRilMgr* ril = CRilMgr::GetInstance())
     ril->RefreshStatus(1);
   Repaint();

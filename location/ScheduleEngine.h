@@ -186,7 +186,8 @@ class CScheduleEngine : public IStatusListener,
   void DispatchTimerNotification(int id, int param) override;
   void OnTimedNotification(int kind, int param);
   // The profile data changed: forget the history's places and evaluate again as if the
-  // location had just changed.
+  // location had just changed. The day's trace notes it, so that a replay looks the frame up
+  // again at the same moment.
   void ChangeInDB();
   // The phone's clock was changed (set, moved back or forth): the frame in force for the new
   // time is entered (the old one left) and the frame notification armed again for the new
@@ -259,6 +260,8 @@ class CScheduleEngine : public IStatusListener,
   // Begins a lock (start) or enters the locked place's frame for now.
   void FollowLock(bool start);
   void FollowClock();
+  // Forgets the history's places and the frame in force and evaluates the location again.
+  void Reevaluate();
   // Carries out what an evaluation decided.
   void Carry(const schedule::Decision& decision);
   void StartPeriod(bool isEnd, std::int32_t frameId);

@@ -48,11 +48,15 @@ TEST_F(DayTraceTest, EveryNoteIsARowWithTheStateAfterIt) {
   CDayTrace::NoteRadio(true);  // no switch: no row
   CDayTrace::NoteRadio(false);
   CDayTrace::NoteFlap("Office", 12, 301, 40);
+  CDayTrace::NoteLock("Gym");
+  CDayTrace::NoteUnlock();
+  CDayTrace::NoteUnlock();  // no lock holds: no row
+  CDayTrace::NoteData();
   CDayTrace::StopWriting();
   CDayTrace::NoteLocation(1, 1);  // after the end: dropped
 
   auto rows = Rows("2030-01-07.csv");
-  ASSERT_EQ(rows.size(), 8u);
+  ASSERT_EQ(rows.size(), 11u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "event", "cell", "area", "signal", "radio",
                                                "place", "frame", "detail"}));
   EXPECT_EQ(rows[1][1], "start");
@@ -69,7 +73,11 @@ TEST_F(DayTraceTest, EveryNoteIsARowWithTheStateAfterIt) {
                                                "", "", ""}));
   EXPECT_EQ(rows[6], (std::vector<std::string>{"2030-01-07 09:00:00", "flap", "12", "301", "0",
                                                "off", "Office", "", "40"}));
-  EXPECT_EQ(rows[7][1], "stop");
+  EXPECT_EQ(rows[7][1], "lock");
+  EXPECT_EQ(rows[7][6], "Gym");
+  EXPECT_EQ(rows[8][1], "unlock");
+  EXPECT_EQ(rows[9][1], "data");
+  EXPECT_EQ(rows[10][1], "stop");
 }
 
 TEST_F(DayTraceTest, ANewDayCarriesTheStateOverAndOldDaysAreRemoved) {
@@ -81,12 +89,13 @@ TEST_F(DayTraceTest, ANewDayCarriesTheStateOverAndOldDaysAreRemoved) {
   CDayTrace::StartWriting();
   CDayTrace::NoteLocation(1, 400);
   CDayTrace::NoteFrame(false, 2, "Home", "Day(00:00-00:00)");
+  CDayTrace::NoteLock("Home");
   SetTime("2030-01-07 00:00:00");
   CDayTrace::NoteFrame(true, 2, "Home", "Day(00:00-00:00)");
   CDayTrace::StopWriting();
 
   auto rows = Rows("2030-01-07.csv");
-  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[1][0], "2030-01-07 00:00:00");
   EXPECT_EQ(rows[1][1], "day");
   EXPECT_EQ(rows[1][2], "1");
@@ -94,7 +103,10 @@ TEST_F(DayTraceTest, ANewDayCarriesTheStateOverAndOldDaysAreRemoved) {
   EXPECT_EQ(rows[1][6], "Home");
   EXPECT_EQ(rows[1][7], "Day(00:00-00:00)");
   EXPECT_NE(rows[1][8].find("last_place="), std::string::npos);
-  EXPECT_EQ(rows[2][1], "leave");
+  // The lock that holds over midnight is told again, for a replay of this day alone.
+  EXPECT_EQ(rows[2], (std::vector<std::string>{"2030-01-07 00:00:00", "lock", "1", "400", "-1",
+                                               "on", "Home", "", ""}));
+  EXPECT_EQ(rows[3][1], "leave");
   // Two days kept: yesterday's (with today's first rows appended) and today's.
   std::set<std::string> names;
   for (const auto& e : fs::directory_iterator(Folder()))

@@ -2,6 +2,7 @@
 // the timeline the program's engine and tracker produce on the virtual clock, and the checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -56,8 +57,8 @@ class ReplayTest : public ::testing::Test {
   // "HH:MM:SS kind place frame text" per event.
   static std::vector<std::string> Lines(const replay::ReplayResult& r) {
     std::vector<std::string> out;
-    const char* kinds[] = {"start", "location", "radio", "clock", "enter",
-                           "leave", "action",   "flap",  "stop"};
+    const char* kinds[] = {"start",  "location", "radio", "clock", "enter",  "leave",
+                           "action", "flap",     "stop",  "lock",  "unlock", "data"};
     for (const TimelineEvent& e : r.events) {
       std::string line = replay::TimeText(e.timeMs) + " " + kinds[e.kind];
       for (const std::string* s : {&e.place, &e.frame, &e.text}) {
@@ -171,6 +172,55 @@ TEST_F(ReplayTest, TheGracePeriodOfTheTracedSettingsAbsorbsAShortStayAndDelaysAD
                                       "12:12:00 leave Home Day(00:00-00:00)",
                                       "12:30:00 stop",
                                   }));
+}
+
+// A lock, its end and a change of the profile set happen in the replay when they happened on
+// the phone, so the replay makes the same entries as the program did.
+TEST_F(ReplayTest, LocksAndProfileChangesOfTheTraceAreReplayedAtTheirTime) {
+  auto rows = Trace("2030-01-07 07:00:00,start,0,0,-1,on,,," + kSettings +
+                    "\n"
+                    "2030-01-07 07:00:00,location,5,300,-1,on,,,\n"
+                    "2030-01-07 08:00:00,enter,5,300,-1,on,Office,Work(08:00-10:00),\n"
+                    "2030-01-07 08:30:00,lock,5,300,-1,on,Home,,\n"
+                    "2030-01-07 08:30:00,leave,5,300,-1,on,Office,Work(08:00-10:00),\n"
+                    "2030-01-07 08:30:00,enter,5,300,-1,on,Home,Day(00:00-00:00),\n"
+                    // Locked, the office's frames and locations count for nothing.
+                    "2030-01-07 09:00:00,location,1,400,-1,on,,,\n"
+                    "2030-01-07 09:10:00,location,5,300,-1,on,,,\n"
+                    "2030-01-07 09:45:00,unlock,5,300,-1,on,,,\n"
+                    "2030-01-07 09:45:00,leave,5,300,-1,on,Home,Day(00:00-00:00),\n"
+                    "2030-01-07 09:45:00,enter,5,300,-1,on,Office,Work(08:00-10:00),\n"
+                    "2030-01-07 10:00:00,leave,5,300,-1,on,Office,Work(08:00-10:00),\n"
+                    "2030-01-07 10:00:00,enter,5,300,-1,on,Office,Lunch(09:30-11:00),\n"
+                    // The same frame is chosen again; its run is not repeated.
+                    "2030-01-07 10:30:00,data,5,300,-1,on,,,\n"
+                    "2030-01-07 10:40:00,lock,5,300,-1,on,Library,,\n");
+  replay::ReplayResult r = replay::CReplaySession(options, rows).Run();
+  std::vector<std::string> lines = Lines(r);
+  auto at = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(at("08:30:00 lock Home"));
+  EXPECT_TRUE(at("09:45:00 unlock"));
+  EXPECT_TRUE(at("10:30:00 data"));
+  // A place the profile set does not have cannot be locked to; the replay goes on without it.
+  EXPECT_TRUE(at("10:40:00 lock Library not in this profile set, left out"));
+  bool same = false;
+  std::string comparison = replay::CompareWithRecord(r, &same);
+  EXPECT_TRUE(same) << comparison << replay::FormatTimeline(r);
+
+  // A day's file that begins locked: what the lock changes at once was already so.
+  rows = Trace("2030-01-08 00:00:00,day,1,400,-1,on,Gym,," + kSettings +
+               "\n"
+               "2030-01-08 00:00:00,lock,1,400,-1,on,Gym,,\n"
+               "2030-01-08 08:30:00,unlock,1,400,-1,on,,,\n"
+               "2030-01-08 08:30:00,enter,1,400,-1,on,Home,Day(00:00-00:00),\n");
+  r = replay::CReplaySession(options, rows).Run();
+  lines = Lines(r);
+  EXPECT_TRUE(at("00:00:00 enter Home Day(00:00-00:00) (carried)"));
+  EXPECT_TRUE(at("00:00:00 leave Home Day(00:00-00:00) (carried)"));
+  comparison = replay::CompareWithRecord(r, &same);
+  EXPECT_TRUE(same) << comparison << replay::FormatTimeline(r);
 }
 
 TEST_F(ReplayTest, BadTraceLinesNameTheirLine) {

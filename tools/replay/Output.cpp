@@ -99,7 +99,8 @@ std::string FormatTimeline(const ReplayResult& result) {
         out << (e.kind == TimelineEvent::kEnter ? "enter     " : "leave     ") << Pad(e.place, 18)
             << e.frame;
         if (e.carried)
-          out << "  (in force when the trace begins)";
+          out << (e.kind == TimelineEvent::kEnter ? "  (in force when the trace begins)"
+                                                  : "  (the trace begins locked)");
         break;
       case TimelineEvent::kAction:
         out << "action    " << Pad(e.place, 18) << Pad(e.frame, 26) << e.text;
@@ -109,6 +110,16 @@ std::string FormatTimeline(const ReplayResult& result) {
       case TimelineEvent::kFlap:
         out << "flap      " << Pad(e.place, 18) << Location(e.cellId, e.lac) << " for " << e.text
             << " s, absorbed";
+        break;
+      case TimelineEvent::kLock:
+        out << "lock      " << Pad(e.place, 18)
+            << (e.text.empty() ? "its frames hold wherever the phone is" : e.text);
+        break;
+      case TimelineEvent::kUnlock:
+        out << "unlock    the location chooses the place again";
+        break;
+      case TimelineEvent::kData:
+        out << "data      the profile set was changed; the frame in force is looked up again";
         break;
     }
     out << "\n";
@@ -121,7 +132,7 @@ std::string CompareWithRecord(const ReplayResult& result, bool* same) {
   for (const TimelineEvent& e : result.events) {
     if (e.timeMs > result.recordedUntilMs)
       break;
-    if ((e.kind == TimelineEvent::kEnter && !e.carried) || e.kind == TimelineEvent::kLeave)
+    if ((e.kind == TimelineEvent::kEnter || e.kind == TimelineEvent::kLeave) && !e.carried)
       replayed.push_back((e.kind == TimelineEvent::kEnter ? "enter " : "leave ") + e.place + " " +
                          e.frame);
   }
@@ -146,6 +157,16 @@ std::string CompareWithRecord(const ReplayResult& result, bool* same) {
       continue;
     out << "  change " << i + 1 << ": replayed " << a << "; recorded " << b << "\n";
     ++shown;
+  }
+  // The replay has one profile set throughout; the phone had another one before a change.
+  for (const TimelineEvent& e : result.events) {
+    if (e.timeMs > result.recordedUntilMs)
+      break;
+    if (e.kind == TimelineEvent::kData) {
+      out << "  The profile set was changed on the phone at " << DateTimeText(e.timeMs)
+          << "; the replay uses the given one all day, so before that the two may differ.\n";
+      break;
+    }
   }
   return out.str();
 }

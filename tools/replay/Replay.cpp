@@ -710,6 +710,40 @@ struct CReplaySession::Impl : public IDayTraceSink {
           SetRadio(row.radioOn);
           Settle();
           break;
+        case DayTraceRow::kLock: {
+          // Between a stop and the next start nothing runs (a hand-made trace may say otherwise).
+          if (!engine)
+            break;
+          std::optional<CStrPlace> place = PlaceNamed(row.place);
+          if (!place) {
+            TimelineEvent e;
+            e.place = row.place;
+            e.text = "not in this profile set, left out";
+            Push(TimelineEvent::kLock, e);
+            break;
+          }
+          // The lock a day's file begins in was there before the trace: what it changes at
+          // once was in force already.
+          const DayTraceRow* before = i > 0 ? &rows[i - 1] : nullptr;
+          carrying = before && before->event == DayTraceRow::kDay &&
+                     platform::SystemTimeToMs(before->time) == t;
+          engine->LockToPlace(*place);
+          Settle();
+          carrying = false;
+          break;
+        }
+        case DayTraceRow::kUnlock:
+          if (engine) {
+            engine->EndLock();
+            Settle();
+          }
+          break;
+        case DayTraceRow::kData:
+          if (engine) {
+            engine->ChangeInDB();
+            Settle();
+          }
+          break;
         case DayTraceRow::kEnter:
         case DayTraceRow::kLeave: {
           std::lock_guard lock(eventsMutex);
@@ -753,6 +787,16 @@ struct CReplaySession::Impl : public IDayTraceSink {
     Push(TimelineEvent::kAction, e);
   }
 
+  std::optional<CStrPlace> PlaceNamed(const std::string& name) {
+    std::vector<CStrPlace> places;
+    db->GetTablePlaces()->GetAllRecords(&places);
+    for (const CStrPlace& p : places) {
+      if (p.GetName() == name)
+        return p;
+    }
+    return std::nullopt;
+  }
+
   static std::string PlaceName(std::int32_t placeId) {
     std::optional<CStrPlace> place = locationlookup::FindPlace(placeId);
     return place ? place->GetName() : CTexts::GetInstance()->GetText("UNKNOWN");
@@ -783,7 +827,7 @@ struct CReplaySession::Impl : public IDayTraceSink {
         e.place = row.place;
         e.frameId = row.frameId;
         e.frame = row.frame;
-        e.carried = carrying && row.event == DayTraceRow::kEnter;
+        e.carried = carrying;
         {
           std::lock_guard lock(eventsMutex);
           run = e;
@@ -797,6 +841,16 @@ struct CReplaySession::Impl : public IDayTraceSink {
         Push(TimelineEvent::kFlap, e);
         break;
       }
+      case DayTraceRow::kLock:
+        e.place = row.place;
+        Push(TimelineEvent::kLock, e);
+        break;
+      case DayTraceRow::kUnlock:
+        Push(TimelineEvent::kUnlock, e);
+        break;
+      case DayTraceRow::kData:
+        Push(TimelineEvent::kData, e);
+        break;
       default:
         break;
     }

@@ -36,7 +36,20 @@ class ReplayError : public std::runtime_error {
 
 // One thing that happened during the replay.
 struct TimelineEvent {
-  enum Kind { kStart, kLocation, kRadio, kClock, kEnter, kLeave, kAction, kFlap, kStop };
+  enum Kind {
+    kStart,
+    kLocation,
+    kRadio,
+    kClock,
+    kEnter,
+    kLeave,
+    kAction,
+    kFlap,
+    kStop,
+    kLock,
+    kUnlock,
+    kData
+  };
   std::int64_t timeMs = 0;  // device local time (platform::SystemTimeToMs)
   Kind kind = kLocation;
   std::int32_t cellId = 0;
@@ -47,9 +60,11 @@ struct TimelineEvent {
   // The frame entered or left, or the one whose run made an action.
   std::int32_t frameId = -1;
   std::string frame;
-  // Action: what it would do; radio: "on"/"off"; flap: the seconds the other location lasted.
+  // Action: what it would do; radio: "on"/"off"; flap: the seconds the other location lasted;
+  // lock: why it was left out, when it was.
   std::string text;
-  // Enter: the frame was already in force when the trace began (the day's first row).
+  // Enter, leave: the frame was already in force when the trace began (the day's first rows,
+  // with the lock the day began in).
   bool carried = false;
   // Action: the manager is not allowed to switch ("mgr_config"), so nothing would change.
   bool refused = false;
