@@ -53,21 +53,6 @@ class RecordClock : public IEventLogListener {
 
 }  // namespace
 
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> values) {
-  if (values.empty())
-    return 0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-double Max(const std::vector<double>& values) {
-  return values.empty() ? 0.0 : *std::max_element(values.begin(), values.end());
-}
-
 void PrepareSchedule() {
   CTexts::ResetForTesting();
   CMgr::LoadConfig();

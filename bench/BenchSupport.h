@@ -1,7 +1,7 @@
-// What the benchmarks share: the figures' median and maximum, and for the schedule's benchmarks
-// the program set up on a device for a measurement, two places the phone moves between, and the
-// time from each move to the START record of the frame it enters, with the cell tracker and the
-// schedule engine running as in the program.
+// What the benchmarks of the program's layers share besides their figures (Figures.h): for the
+// schedule's benchmarks the program set up on a device for a measurement, two places the phone
+// moves between, and the time from each move to the START record of the frame it enters, with the
+// cell tracker and the schedule engine running as in the program.
 #pragma once
 
 #include <chrono>
@@ -10,18 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "Figures.h"
 #include "data/StrPeriod.h"
 
 class CDB;
 
 namespace bench {
-
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d);
-// The middle value and the largest, 0 for none.
-double Median(std::vector<double> values);
-double Max(const std::vector<double>& values);
 
 // Loads the translations and settings that the device console installed on the current device,
 // and lets the schedule engine act without waiting for the phone to be awake.

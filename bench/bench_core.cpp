@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Figures.h"
 #include "app/EventLog.h"
 #include "app/RegistrySettings.h"
 #include "app/WorkerThread.h"
@@ -28,26 +29,6 @@ class IdleWorker : public WorkerThread {
   ~IdleWorker() override { SetStop(); }
   void HandleCommandWorkerThread(int, std::intptr_t) override {}
 };
-
-double MedianUs(std::vector<double> us) {
-  if (us.empty())
-    return 0;
-  std::sort(us.begin(), us.end());
-  return us[us.size() / 2];
-}
-
-template <typename F>
-double MedianCallUs(int calls, F&& call) {
-  std::vector<double> us;
-  us.reserve(calls);
-  for (int i = 0; i < calls; ++i) {
-    auto start = std::chrono::steady_clock::now();
-    call(i);
-    auto end = std::chrono::steady_clock::now();
-    us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
-  }
-  return MedianUs(std::move(us));
-}
 
 void SetFileWriting(bool on) {
   CRegistrySettings::Instance()->SetDWORD(CEventLog::kWriteToFileKey, on ? 1 : 0);
@@ -92,7 +73,7 @@ int main(int argc, char** argv) {
   {
     IdleWorker worker;
     worker.Start();
-    double post = MedianCallUs(20000, [&](int i) { worker.PostCommand(1, 1000, i); });
+    double post = bench::MedianCallUs(20000, [&](int i) { worker.PostCommand(1, 1000, i); });
     std::printf("PostCommand: median %.2f us (goal < 20 us)\n", post);
   }
   CEventLog* log = CEventLog::GetInstance();
@@ -101,10 +82,10 @@ int main(int argc, char** argv) {
                   "Bluetooth ha cambiado de apagado a encendido " + std::to_string(i));
   };
   SetFileWriting(true);
-  double addOn = MedianCallUs(3000, add);
+  double addOn = bench::MedianCallUs(3000, add);
   std::printf("CEventLog::Add, file on: median %.2f us (goal < 100 us)\n", addOn);
   SetFileWriting(false);
-  double addOff = MedianCallUs(3000, add);
+  double addOff = bench::MedianCallUs(3000, add);
   std::printf("CEventLog::Add, file off: median %.2f us\n", addOff);
   std::fflush(stdout);
 

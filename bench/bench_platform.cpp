@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Figures.h"
 #include "platform/Device.h"
 #include "platform/NotificationRunner.h"
 #include "platform/Notify.h"
@@ -24,12 +25,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double MedianUs(std::vector<std::int64_t> ns) {
-  std::sort(ns.begin(), ns.end());
-  return ns.empty() ? 0 : ns[ns.size() / 2] / 1000.0;
+double MedianUs(const std::vector<std::int64_t>& ns) {
+  return bench::Median(std::vector<double>(ns.begin(), ns.end())) / 1000.0;
 }
 
-std::int64_t NowNs() { return QueryPerformanceCounter(); }
+std::int64_t NowNs() {
+  return QueryPerformanceCounter();
+}
 
 constexpr int kEvents = 200;
 
@@ -96,7 +98,8 @@ int main() {
       [&](HREGNOTIFY, DWORD, const BYTE* data, UINT size) {
         std::int64_t now = NowNs();
         std::int64_t ts = 0;
-        if (size >= sizeof ts) std::memcpy(&ts, data, sizeof ts);
+        if (size >= sizeof ts)
+          std::memcpy(&ts, data, sizeof ts);
         std::lock_guard lock(m);
         latencies.push_back(now - ts);
         cv.notify_all();

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "Figures.h"
 #include "platform/Device.h"
 #include "platform/Registry.h"
 #include "platform/Window.h"
@@ -30,20 +31,6 @@ namespace {
 
 today::CItemWindow* g_item = nullptr;
 platform::qt::TODAYLISTITEM g_record;
-
-template <class F>
-double MedianCallUs(int calls, F&& call) {
-  std::vector<double> us;
-  us.reserve(calls);
-  for (int i = 0; i < calls; ++i) {
-    auto start = std::chrono::steady_clock::now();
-    call();
-    auto end = std::chrono::steady_clock::now();
-    us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
-  }
-  std::sort(us.begin(), us.end());
-  return us[us.size() / 2];
-}
 
 void BM_RefreshQuery(benchmark::State& state) {
   for (auto _ : state)
@@ -98,8 +85,8 @@ int main(int argc, char** argv) {
     item.Render(&picture);
     double firstPaint =
         std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - first).count();
-    double query = MedianCallUs(2000, [&] { item.QueryRefresh(&g_record); });
-    double paint = MedianCallUs(500, [&] { item.Render(&picture); });
+    double query = bench::MedianCallUs(2000, [&] { item.QueryRefresh(&g_record); });
+    double paint = bench::MedianCallUs(500, [&] { item.Render(&picture); });
     std::printf("Refresh query: median %.1f us (goal < 1000 us)\n", query);
     std::printf(
         "Paint of the item (240x35, six icons, numbers, place line): median %.1f us "
