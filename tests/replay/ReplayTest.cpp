@@ -221,6 +221,26 @@ TEST_F(ReplayTest, LocksAndProfileChangesOfTheTraceAreReplayedAtTheirTime) {
   EXPECT_TRUE(at("00:00:00 leave Home Day(00:00-00:00) (carried)"));
   comparison = replay::CompareWithRecord(r, &same);
   EXPECT_TRUE(same) << comparison << replay::FormatTimeline(r);
+
+  // Replayed over midnight, the lock the next day's file repeats is the one that holds already.
+  rows = Trace("2030-01-07 23:00:00,start,0,0,-1,on,,," + kSettings +
+               "\n"
+               "2030-01-07 23:00:00,location,1,400,-1,on,,,\n"
+               "2030-01-07 23:00:00,enter,1,400,-1,on,Home,Day(00:00-00:00),\n"
+               "2030-01-07 23:30:00,lock,1,400,-1,on,Gym,,\n"
+               "2030-01-07 23:30:00,leave,1,400,-1,on,Home,Day(00:00-00:00),\n"
+               "2030-01-08 00:00:00,day,1,400,-1,on,Gym,," +
+               kSettings +
+               "\n"
+               "2030-01-08 00:00:00,lock,1,400,-1,on,Gym,,\n"
+               "2030-01-08 08:30:00,unlock,1,400,-1,on,,,\n"
+               "2030-01-08 08:30:00,enter,1,400,-1,on,Home,Day(00:00-00:00),\n");
+  r = replay::CReplaySession(options, rows).Run();
+  lines = Lines(r);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "23:30:00 lock Gym"), 1);
+  EXPECT_FALSE(at("00:00:00 lock Gym"));
+  comparison = replay::CompareWithRecord(r, &same);
+  EXPECT_TRUE(same) << comparison << replay::FormatTimeline(r);
 }
 
 TEST_F(ReplayTest, BadTraceLinesNameTheirLine) {

@@ -722,6 +722,9 @@ struct CReplaySession::Impl : public IDayTraceSink {
             Push(TimelineEvent::kLock, e);
             break;
           }
+          // The next day's file of a replay that goes on over midnight tells of the lock again.
+          if (engine->IsLocked() && engine->GetLockedPlace().GetId() == place->GetId())
+            break;
           // The lock a day's file begins in was there before the trace: what it changes at
           // once was in force already.
           const DayTraceRow* before = i > 0 ? &rows[i - 1] : nullptr;
