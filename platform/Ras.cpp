@@ -1,6 +1,7 @@
 #include "platform/Ras.h"
 
 #include <functional>
+#include <mutex>
 
 #include "platform/Backend.h"
 #include "platform/ConnMgr.h"
@@ -287,9 +288,13 @@ DWORD RasGetLinkStatistics(HRASCONN conn, DWORD subEntry, RAS_STATS* out) {
 }
 
 DWORD RasHangUp(HRASCONN conn) {
+  std::unique_lock<std::mutex> held;
 #ifdef TELVANE_LINUX_BACKEND
-  // The machine's network service ends the link first; a link it refuses to end stays.
+  // The machine's network service ends the link first; a link it refuses to end stays. The
+  // mirror waits until the device has the link ended too: a read it took while the link was
+  // still up must not bring the link back afterwards.
   if (backend::IsLinux()) {
+    held = linuxphone::HoldConnections();
     std::string entry = dialup::EntryOfConnection(conn);
     if (!entry.empty() && !linuxphone::DeactivateConnection(entry))
       return static_cast<DWORD>(ERROR_GEN_FAILURE);
@@ -297,6 +302,8 @@ DWORD RasHangUp(HRASCONN conn) {
 #endif
   bool ended = false;
   bool ok = WithStore([&](Store& store) { ended = conn != 0 && EndConnection(store, conn); });
+  if (held)
+    held.unlock();
   if (!ok)
     return static_cast<DWORD>(ERROR_GEN_FAILURE);
   if (!ended)

@@ -711,6 +711,10 @@ bool ActivateConnection(const std::string& entry) {
   return ok && found;
 }
 
+std::unique_lock<std::mutex> HoldConnections() {
+  return std::unique_lock(g_connectionsSync);
+}
+
 bool DeactivateConnection(const std::string& entry) {
   return WithBus([&](sdbus::IConnection& bus) {
     if (!HasOwner(bus, kNMService))

@@ -16,6 +16,7 @@
 // Threads: every function may be called from any thread of any process of the device.
 #pragma once
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,6 +83,10 @@ void SyncConnections();
 bool ActivateConnection(const std::string& entry);
 // Deactivates the profile's active connection; true also when it has none.
 bool DeactivateConnection(const std::string& entry);
+// Holds the mirror of the connections off while the caller changes a link on the bus and then
+// in the device itself: a read of the bus taken before the change is stored before it, never
+// after. SyncConnections must not be called while it is held.
+std::unique_lock<std::mutex> HoldConnections();
 
 // The backlight level in effect (the one for external power while the phone is on it, else
 // the battery one; 0..kMaxBrightness) on the machine's first backlight below `backlightClass`,
