@@ -1,7 +1,7 @@
 #include "platform/Ras.h"
 
 #include <functional>
-#include <mutex>
+#include <memory>
 
 #include "platform/Backend.h"
 #include "platform/ConnMgr.h"
@@ -288,8 +288,8 @@ DWORD RasGetLinkStatistics(HRASCONN conn, DWORD subEntry, RAS_STATS* out) {
 }
 
 DWORD RasHangUp(HRASCONN conn) {
-  std::unique_lock<std::mutex> held;
 #ifdef TELVANE_LINUX_BACKEND
+  std::unique_ptr<linuxphone::MirrorLock> held;
   // The machine's network service ends the link first; a link it refuses to end stays. The
   // mirror waits until the device has the link ended too: a read it took while the link was
   // still up must not bring the link back afterwards.
@@ -302,8 +302,9 @@ DWORD RasHangUp(HRASCONN conn) {
 #endif
   bool ended = false;
   bool ok = WithStore([&](Store& store) { ended = conn != 0 && EndConnection(store, conn); });
-  if (held)
-    held.unlock();
+#ifdef TELVANE_LINUX_BACKEND
+  held.reset();
+#endif
   if (!ok)
     return static_cast<DWORD>(ERROR_GEN_FAILURE);
   if (!ended)

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxPhone.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -45,10 +47,10 @@ constexpr std::uint32_t kNMDeviceTypeWifi = 2;
 
 using Modes = sdbus::Struct<std::uint32_t, std::uint32_t>;
 
-// Each service's mirror is written by the bridge's thread on a signal and by whoever just
-// commanded the service. A read of the bus and its store into the device are one step under the
-// service's lock: otherwise a read taken before a command could be stored after the command's
-// own, fresher read, and the device would keep the old state with no signal left to mend it.
+// Each service's mirror is written by the bridge on a signal and by whoever just commanded the
+// service. A read of the bus and its store into the device are one step under the service's
+// MirrorLock: otherwise a read taken before a command could be stored after the command's own,
+// fresher read, and the device would keep the old state with no signal left to mend it.
 std::mutex g_modemSync;
 std::mutex g_bluetoothSync;
 std::mutex g_wifiSync;
@@ -318,6 +320,26 @@ std::optional<bool> ReadWifi(sdbus::IConnection& bus) {
 
 }  // namespace
 
+MirrorLock::MirrorLock(std::mutex& mutex, const char* service) : lock_(mutex) {
+  Device* dev = Device::Current();
+  if (!dev)
+    return;
+  std::filesystem::path file = dev->Folder() / (std::string(service) + ".mirror.lock");
+  fd_ = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
+    Diagnostic("linux phone: cannot open %s: %s", file.c_str(), std::strerror(errno));
+    return;
+  }
+  while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+MirrorLock::~MirrorLock() {
+  // Closing the file lets the other processes in.
+  if (fd_ >= 0)
+    close(fd_);
+}
+
 std::optional<CellLocation> ParseLacCi(const std::string& text) {
   std::vector<std::string> fields;
   std::size_t start = 0;
@@ -353,14 +375,14 @@ int PercentToDbm(unsigned percent) {
 }
 
 void SyncModem() {
-  std::lock_guard lock(g_modemSync);
+  MirrorLock lock(g_modemSync, "modem");
   ModemView m;
   if (ReadModemOnce(&m, true))
     MirrorModem(m);
 }
 
 void SyncBluetooth() {
-  std::lock_guard lock(g_bluetoothSync);
+  MirrorLock lock(g_bluetoothSync, "bluetooth");
   std::optional<Adapter> adapter;
   if (!WithBus([&](sdbus::IConnection& bus) { adapter = ReadAdapter(bus); }))
     return;
@@ -374,7 +396,7 @@ void SyncBluetooth() {
 }
 
 void SyncWifi() {
-  std::lock_guard lock(g_wifiSync);
+  MirrorLock lock(g_wifiSync, "wifi");
   std::optional<bool> enabled;
   if (!WithBus([&](sdbus::IConnection& bus) { enabled = ReadWifi(bus); }))
     return;
@@ -386,7 +408,7 @@ void SyncWifi() {
 }
 
 void SyncBattery() {
-  std::lock_guard lock(g_batterySync);
+  MirrorLock lock(g_batterySync, "battery");
   bool present = false;
   double percentage = 0;
   bool onBattery = false;
@@ -655,7 +677,7 @@ std::string UpperGuid(const std::string& uuid) {
 }  // namespace
 
 void SyncConnections() {
-  std::lock_guard lock(g_connectionsSync);
+  MirrorLock lock(g_connectionsSync, "connections");
   bool present = false;
   std::vector<Profile> profiles;
   std::vector<ActiveLink> links;
@@ -711,8 +733,8 @@ bool ActivateConnection(const std::string& entry) {
   return ok && found;
 }
 
-std::unique_lock<std::mutex> HoldConnections() {
-  return std::unique_lock(g_connectionsSync);
+std::unique_ptr<MirrorLock> HoldConnections() {
+  return std::make_unique<MirrorLock>(g_connectionsSync, "connections");
 }
 
 bool DeactivateConnection(const std::string& entry) {

@@ -16,6 +16,7 @@
 // Threads: every function may be called from any thread of any process of the device.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -83,10 +84,26 @@ void SyncConnections();
 bool ActivateConnection(const std::string& entry);
 // Deactivates the profile's active connection; true also when it has none.
 bool DeactivateConnection(const std::string& entry);
+// One service's mirror held for the current device. A read of the bus and its store into the
+// device happen under it, so that a read taken before a change is stored before the change's
+// own, never after. It is held against the other threads of the process (`mutex`) and against
+// the device's other processes (a lock on "<service>.mirror.lock" in the device folder): the
+// runner's bridge and the program that commands a service both mirror it.
+class MirrorLock {
+ public:
+  MirrorLock(std::mutex& mutex, const char* service);
+  ~MirrorLock();
+  MirrorLock(const MirrorLock&) = delete;
+  MirrorLock& operator=(const MirrorLock&) = delete;
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+  int fd_ = -1;
+};
+
 // Holds the mirror of the connections off while the caller changes a link on the bus and then
-// in the device itself: a read of the bus taken before the change is stored before it, never
-// after. SyncConnections must not be called while it is held.
-std::unique_lock<std::mutex> HoldConnections();
+// in the device itself. SyncConnections must not be called while it is held.
+std::unique_ptr<MirrorLock> HoldConnections();
 
 // The backlight level in effect (the one for external power while the phone is on it, else
 // the battery one; 0..kMaxBrightness) on the machine's first backlight below `backlightClass`,

@@ -3,12 +3,15 @@
 // backend's choice per device.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "platform/Backend.h"
@@ -690,6 +693,24 @@ TEST_F(LinuxBackendTest, ConnectionProfilesAreTheDialUpEntries) {
       .onInterface(kDbusMock)
       .withArguments(devicePath, activePath);
   ASSERT_TRUE(WaitUntil([&] { return entry()->handle == 0; }));
+}
+
+// The mirror's lock holds against the device's other processes too: two holders that share no
+// mutex, as two processes do not, exclude each other through the device folder's lock file.
+TEST_F(LinuxBackendTest, MirrorLockHoldsAcrossHoldersThatShareNoMutex) {
+  std::mutex mine;
+  std::mutex theirs;
+  auto held = std::make_unique<linuxphone::MirrorLock>(mine, "connections");
+  std::atomic<bool> got{false};
+  std::thread other([&] {
+    linuxphone::MirrorLock lock(theirs, "connections");
+    got = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(got.load());
+  held.reset();
+  other.join();
+  EXPECT_TRUE(got.load());
 }
 
 TEST_F(LinuxBackendTest, BacklightLevelThroughLogind) {
