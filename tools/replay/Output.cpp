@@ -129,9 +129,13 @@ std::string FormatTimeline(const ReplayResult& result) {
 
 std::string CompareWithRecord(const ReplayResult& result, bool* same) {
   std::vector<std::string> replayed, recorded;
+  // The first change of the profile set on the phone during the recorded time.
+  std::optional<std::int64_t> profilesChangedMs;
   for (const TimelineEvent& e : result.events) {
     if (e.timeMs > result.recordedUntilMs)
       break;
+    if (e.kind == TimelineEvent::kData && !profilesChangedMs)
+      profilesChangedMs = e.timeMs;
     if ((e.kind == TimelineEvent::kEnter || e.kind == TimelineEvent::kLeave) && !e.carried)
       replayed.push_back((e.kind == TimelineEvent::kEnter ? "enter " : "leave ") + e.place + " " +
                          e.frame);
@@ -159,15 +163,9 @@ std::string CompareWithRecord(const ReplayResult& result, bool* same) {
     ++shown;
   }
   // The replay has one profile set throughout; the phone had another one before a change.
-  for (const TimelineEvent& e : result.events) {
-    if (e.timeMs > result.recordedUntilMs)
-      break;
-    if (e.kind == TimelineEvent::kData) {
-      out << "  The profile set was changed on the phone at " << DateTimeText(e.timeMs)
-          << "; the replay uses the given one all day, so before that the two may differ.\n";
-      break;
-    }
-  }
+  if (profilesChangedMs)
+    out << "  The profile set was changed on the phone at " << DateTimeText(*profilesChangedMs)
+        << "; the replay uses the given one all day, so before that the two may differ.\n";
   return out.str();
 }
 
